@@ -1,0 +1,169 @@
+#include "convert/sfd.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <iostream>
+
+#include "io/file_io.hpp"
+#include "io/report.hpp"
+#include "io/templates.hpp"
+
+namespace texport::sfd {
+namespace {
+
+struct RunCodes {
+  std::uint8_t sign;
+  std::uint8_t span;  // run codes are sign .. sign + span, inside 0..255
+
+  bool is_run(std::uint8_t byte) const { return static_cast<std::uint8_t>(byte - sign) <= span; }
+  std::size_t copies(std::uint8_t code) const {
+    return static_cast<std::size_t>(static_cast<std::uint8_t>(code - sign)) + 1;
+  }
+};
+
+RunCodes run_codes_of(ByteView packed) {
+  const auto sign = static_cast<std::uint8_t>(packed[kSignOffset] - kSignBias);
+  const unsigned room = 255u - sign;
+  return {sign, static_cast<std::uint8_t>(std::min(kLongestRunCode, room))};
+}
+
+bool has_stream(ByteView packed) {
+  return packed.size() > kSignOffset;
+}
+
+}  // namespace
+
+bool is_packed(ByteView data) {
+  return data.size() > kFormFlagOffset && data[kFormFlagOffset] == kPackedFlag;
+}
+
+std::uint64_t unpacked_length(ByteView packed) {
+  if (!has_stream(packed))
+    return 0;
+  const RunCodes codes = run_codes_of(packed);
+  const std::size_t end = packed.size();
+  std::uint64_t length = 0;
+  std::size_t at = kStreamOffset;
+  while (at < end) {
+    const std::uint8_t byte = packed[at];
+    if (!codes.is_run(byte)) {
+      ++length;
+      ++at;
+    } else if (at + 1 < end) {
+      length += codes.copies(byte);
+      at += 2;
+    } else {
+      break;  // a run code without its value byte
+    }
+  }
+  return length;
+}
+
+void unpack_into(ByteView packed, MutableBytes out) {
+  if (!has_stream(packed))
+    return;
+  const RunCodes codes = run_codes_of(packed);
+  const std::uint8_t* const end = packed.data() + packed.size();
+  const std::uint8_t* in = packed.data() + kStreamOffset;
+  std::uint8_t* to = out.data();
+  std::uint8_t* const to_end = out.data() + out.size();
+  while (in < end) {
+    // Copy the literals before the next run code in one piece, then fill the run in one piece.
+    const std::uint8_t* literal_end =
+        std::find_if(in, end, [&](std::uint8_t b) { return codes.is_run(b); });
+    const auto literals = static_cast<std::size_t>(literal_end - in);
+    if (literals > static_cast<std::size_t>(to_end - to))
+      std::abort();
+    if (literals != 0)
+      std::memcpy(to, in, literals);
+    to += literals;
+    in = literal_end;
+    if (in == end || in + 1 == end)
+      break;
+    const std::size_t copies = codes.copies(in[0]);
+    if (copies > static_cast<std::size_t>(to_end - to))
+      std::abort();
+    std::memset(to, in[1], copies);
+    to += copies;
+    in += 2;
+  }
+}
+
+Bytes unpack(ByteView packed) {
+  Bytes out(unpacked_length(packed));
+  unpack_into(packed, out);
+  return out;
+}
+
+FrameLookup find_frame(ByteView container, std::uint64_t number) {
+  FrameLookup result;
+  result.status = FrameStatus::out_of_range;
+  if (!fits(container, kCountOffset, 4))
+    return result;
+  if (number == 0 || number > read_u32le(container, kCountOffset)) {
+    result.status = FrameStatus::no_more_frames;
+    return result;
+  }
+  const std::uint64_t entry = kOffsetEntrySize * number;
+  if (!fits(container, entry, kOffsetEntrySize))
+    return result;
+  const std::uint64_t offset = read_u32le(container, static_cast<std::size_t>(entry));
+  if (!fits(container, offset, kFrameHeaderSize))
+    return result;
+  const auto header = static_cast<std::size_t>(offset);
+  const std::uint16_t width = read_u16le(container, header + kFrameWidthOffset);
+  const std::uint16_t height = read_u16le(container, header + kFrameHeightOffset);
+  const std::uint64_t pixel_count = static_cast<std::uint64_t>(width) * height;
+  if (!fits(container, offset + kFrameHeaderSize, pixel_count))
+    return result;
+  result.status = FrameStatus::found;
+  result.frame = {
+      width, height,
+      container.subspan(header + kFrameHeaderSize, static_cast<std::size_t>(pixel_count))};
+  return result;
+}
+
+namespace {
+
+void write_frame(const Frame& frame, const std::string& output_name) {
+  std::optional<Bytes> out =
+      start_output(kTifTemplate, frame.width, frame.height, frame.pixels.size(), output_name);
+  if (!out)
+    return;
+  std::copy(frame.pixels.begin(), frame.pixels.end(),
+            out->begin() + static_cast<std::ptrdiff_t>(kTifTemplate.header_length));
+  write_whole_file(*out, output_name);
+}
+
+}  // namespace
+
+void convert_sfd(ByteView source, const std::string& name) {
+  // Layers can nest without limit: unpack them in a loop, keeping only the layer in hand.
+  Bytes layer;
+  ByteView data = source;
+  while (is_packed(data)) {
+    const std::uint64_t length = unpacked_length(data);
+    if (length > kMaxLength) {
+      report_problem(name, "refused: a packed layer unpacks to " + std::to_string(length) +
+                               " bytes, 2 GiB or more");
+      return;
+    }
+    Bytes next(static_cast<std::size_t>(length));
+    unpack_into(data, next);
+    layer = std::move(next);
+    data = layer;
+  }
+  for (std::uint64_t number = 1;; ++number) {
+    const FrameLookup lookup = find_frame(data, number);
+    if (lookup.status == FrameStatus::no_more_frames)
+      return;
+    if (lookup.status == FrameStatus::out_of_range) {
+      std::cout << "out of range, compressed? frame " << number << " in file " << name << "\n"
+                << std::flush;
+      return;
+    }
+    write_frame(lookup.frame, name + std::to_string(number) + ".tif");
+  }
+}
+
+}  // namespace texport::sfd

@@ -1,0 +1,16 @@
+// texport: converts the legacy texture files of the working folder into images beside them.
+#include "driver/passes.hpp"
+#include "platform/key_wait.hpp"
+
+#ifndef TEXPORT_ALL_PASSES
+#define TEXPORT_ALL_PASSES 0
+#endif
+
+int main() {
+  texport::scan_sfd();
+  if constexpr (TEXPORT_ALL_PASSES) {
+    // further passes join here as their converters land
+  }
+  texport::platform::wait_for_key();
+  return 0;
+}

@@ -1,0 +1,44 @@
+#include "driver/passes.hpp"
+
+#include <exception>
+#include <memory>
+#include <new>
+
+#include "convert/sfd.hpp"
+#include "io/file_io.hpp"
+#include "io/report.hpp"
+#include "platform/find.hpp"
+
+namespace texport {
+
+void run_batch_pass(const char* pattern, MatchHandler handler) {
+  auto record = std::make_unique<platform::_finddata64i32_t>();
+  const std::intptr_t handle = platform::_findfirst64i32(pattern, record.get());
+  for (std::intptr_t result = handle; result != -1;
+       result = platform::_findnext64i32(handle, record.get())) {
+    const std::string name = record->name;
+    try {
+      handler(name);
+    } catch (const std::bad_alloc&) {
+      report_problem(name, "skipped: not enough memory");
+    } catch (const std::exception& error) {
+      report_problem(name, std::string("skipped: ") + error.what());
+    }
+  }
+  if (handle != -1)
+    platform::_findclose(handle);
+}
+
+void load_pair(const std::string& name, bool sfd) {
+  const std::optional<Bytes> source = read_whole_file(name);
+  if (!source)
+    return;
+  if (sfd)
+    sfd::convert_sfd(*source, name);
+}
+
+void scan_sfd() {
+  run_batch_pass("*.sfd", [](const std::string& name) { load_pair(name, true); });
+}
+
+}  // namespace texport

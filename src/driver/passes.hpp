@@ -1,0 +1,20 @@
+// Batch passes: each searches the working folder for one pattern and hands every match, in the
+// order the search reports them, to its handler, which finishes the file before the next step.
+#pragma once
+
+#include <string>
+
+namespace texport {
+
+using MatchHandler = void (*)(const std::string& name);
+
+// Runs `handler` for each match of `pattern`. A handler that fails on one file (for instance
+// when memory runs out) is reported and the pass goes on with the next.
+void run_batch_pass(const char* pattern, MatchHandler handler);
+
+// Reads a .sfd or .tex source and hands it to its converter.
+void load_pair(const std::string& name, bool sfd);
+
+void scan_sfd();
+
+}  // namespace texport

@@ -1,0 +1,169 @@
+#include "support/run.hpp"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+
+namespace texport::testing {
+
+TempFolder::TempFolder() {
+  static std::mt19937_64 random{std::random_device{}()};
+  for (;;) {
+    path_ = fs::temp_directory_path() / ("texport-test-" + std::to_string(random()));
+    if (fs::create_directory(path_))
+      break;
+  }
+}
+
+TempFolder::~TempFolder() {
+  std::error_code ignored;
+  fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
+  for (const auto& entry : fs::recursive_directory_iterator(path_, ignored))
+    fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+  fs::remove_all(path_, ignored);
+}
+
+namespace {
+
+fs::path exe_from_environment(const char* variable, const char* built) {
+  const char* value = std::getenv(variable);
+  return fs::absolute(value != nullptr && *value != '\0' ? value : built);
+}
+
+std::vector<std::string> split_words(const std::string& text) {
+  std::istringstream stream(text);
+  std::vector<std::string> words;
+  for (std::string word; stream >> word;)
+    words.push_back(word);
+  return words;
+}
+
+std::string slurp(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+// The prompt is the last thing written; whatever its text (ours or the Windows interpreter's),
+// it is the final line, ending in the newline printed after the key.
+std::string strip_prompt(const std::string& out, bool& seen) {
+  std::string text = out;
+  if (!text.empty() && text.back() == '\n')
+    text.pop_back();
+  const std::size_t line_start = text.rfind('\n') == std::string::npos ? 0 : text.rfind('\n') + 1;
+  const std::string last = text.substr(line_start);
+  seen = last.find("ress any key") != std::string::npos;
+  if (!seen)
+    return out;
+  return text.substr(0, line_start);
+}
+
+}  // namespace
+
+fs::path default_exe() {
+  return exe_from_environment("TEXPORT_EXE", TEXPORT_EXE);
+}
+fs::path all_passes_exe() {
+  return exe_from_environment("TEXPORT_ALL_PASSES_EXE", TEXPORT_ALL_PASSES_EXE);
+}
+
+RunResult run_in(const fs::path& folder, const fs::path& exe, const RunOptions& options) {
+  TempFolder capture;
+  const fs::path out_path = capture / "stdout";
+  const fs::path err_path = capture / "stderr";
+  std::vector<std::string> argv_strings;
+  if (const char* runner = std::getenv("TEXPORT_RUNNER"))
+    argv_strings = split_words(runner);
+  argv_strings.push_back(exe.string());
+
+  const pid_t child = ::fork();
+  if (child < 0)
+    throw std::runtime_error("fork failed");
+  if (child == 0) {
+    if (::chdir(folder.c_str()) != 0)
+      _exit(126);
+    const int in = ::open("/dev/null", O_RDONLY);
+    const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (in < 0 || out < 0 || err < 0)
+      _exit(126);
+    ::dup2(in, 0);
+    ::dup2(out, 1);
+    ::dup2(err, 2);
+    if (options.file_size_limit) {
+      ::signal(SIGXFSZ, SIG_IGN);
+      const rlimit limit{*options.file_size_limit, *options.file_size_limit};
+      ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    for (const std::string& assignment : options.extra_environment)
+      ::putenv(const_cast<char*>(assignment.c_str()));
+    std::vector<char*> argv;
+    for (std::string& word : argv_strings)
+      argv.push_back(word.data());
+    argv.push_back(nullptr);
+    ::execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  while (::wait4(child, &status, 0, &usage) < 0 && errno == EINTR) {
+  }
+  RunResult result;
+  if (WIFEXITED(status))
+    result.exit_status = WEXITSTATUS(status);
+  if (WIFSIGNALED(status))
+    result.signal = WTERMSIG(status);
+  result.peak_rss_kib = usage.ru_maxrss;
+  result.raw_out = slurp(out_path);
+  result.err = slurp(err_path);
+  result.out = strip_prompt(result.raw_out, result.prompt_seen);
+  return result;
+}
+
+void write_file(const fs::path& path, ByteView bytes) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file.write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+  if (!file.flush())
+    throw std::runtime_error("cannot write " + path.string());
+}
+
+Bytes read_file(const fs::path& path) {
+  const std::string text = slurp(path);
+  return Bytes(text.begin(), text.end());
+}
+
+std::vector<std::string> list_folder(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+bool reader_available() {
+  return std::system("convert -version >/dev/null 2>&1") == 0;
+}
+
+std::optional<Bytes> decode_with_reader(const fs::path& image, const std::string& raw_format) {
+  TempFolder scratch;
+  const fs::path decoded = scratch / "pixels.raw";
+  const std::string command = "convert '" + image.string() + "' -depth 8 " + raw_format + ":'" +
+                              decoded.string() + "' 2>/dev/null";
+  if (std::system(command.c_str()) != 0 || !fs::exists(decoded))
+    return std::nullopt;
+  return read_file(decoded);
+}
+
+}  // namespace texport::testing

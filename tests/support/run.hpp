@@ -1,0 +1,63 @@
+// Running the built tool in a fresh folder, as a user would, and looking at what it left.
+#pragma once
+
+#include <sys/resource.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "io/bytes.hpp"
+
+namespace texport::testing {
+
+namespace fs = std::filesystem;
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class TempFolder {
+ public:
+  TempFolder();
+  ~TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  const fs::path& path() const { return path_; }
+  fs::path operator/(const std::string& name) const { return path_ / name; }
+
+ private:
+  fs::path path_;
+};
+
+struct RunOptions {
+  std::optional<rlim_t> file_size_limit;  // RLIMIT_FSIZE for the child, SIGXFSZ ignored
+  std::vector<std::string> extra_environment;
+};
+
+struct RunResult {
+  int exit_status = -1;  // -1 when the child did not exit normally
+  int signal = 0;
+  std::string out;  // standard output with the key-press prompt line removed
+  std::string raw_out;
+  std::string err;
+  long peak_rss_kib = 0;
+  bool prompt_seen = false;
+};
+
+// The binaries under test: TEXPORT_EXE / TEXPORT_ALL_PASSES_EXE in the environment override the
+// ones this suite was built with; TEXPORT_RUNNER (for instance "wine") prefixes the command.
+fs::path default_exe();
+fs::path all_passes_exe();
+
+RunResult run_in(const fs::path& folder, const fs::path& exe, const RunOptions& options = {});
+
+void write_file(const fs::path& path, ByteView bytes);
+Bytes read_file(const fs::path& path);
+// Names in the folder, sorted.
+std::vector<std::string> list_folder(const fs::path& folder);
+
+// Pixels of an image as an independent reader (ImageMagick) decodes them, in the given raw
+// format ("gray", "rgba"); nullopt when the reader fails or is not installed.
+std::optional<Bytes> decode_with_reader(const fs::path& image, const std::string& raw_format);
+bool reader_available();
+
+}  // namespace texport::testing

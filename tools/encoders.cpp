@@ -1,0 +1,105 @@
+#include "encoders.hpp"
+
+#include <algorithm>
+
+#include "convert/sfd.hpp"
+
+namespace texport::samples {
+
+Bytes sfd_container(const std::vector<SfdFrame>& frames) {
+  const std::size_t table_end = 4 + 4 * frames.size();
+  Bytes out(table_end, 0);
+  write_u32le(out, 0, static_cast<std::uint32_t>(frames.size()));
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    write_u32le(out, 4 + 4 * i, static_cast<std::uint32_t>(out.size()));
+    const std::size_t header = out.size();
+    out.resize(header + sfd::kFrameHeaderSize, 0);
+    write_u16le(out, header + sfd::kFrameWidthOffset, frames[i].width);
+    write_u16le(out, header + sfd::kFrameHeightOffset, frames[i].height);
+    out.insert(out.end(), frames[i].pixels.begin(), frames[i].pixels.end());
+  }
+  return out;
+}
+
+Bytes sfd_packed_from_stream(ByteView stream) {
+  // Bytes 0 and 2 to 5 are not read; 01 01 01 lets a packed form itself be packed again.
+  const std::uint8_t header[sfd::kStreamOffset] = {0x00, sfd::kPackedFlag, 0x01, 0x01, 0x00, 0x00};
+  Bytes out(sizeof header + stream.size());
+  std::copy(std::begin(header), std::end(header), out.begin());
+  std::copy(stream.begin(), stream.end(), out.begin() + sizeof header);
+  return out;
+}
+
+std::optional<Bytes> sfd_pack(ByteView data, std::uint8_t sign) {
+  const unsigned span = std::min<unsigned>(sfd::kLongestRunCode, 255u - sign);
+  const auto is_run = [&](std::uint8_t b) { return b >= sign && unsigned(b - sign) <= span; };
+  const auto stream_second = static_cast<std::uint8_t>(sign + sfd::kSignBias);
+  if (data.size() < 2 || is_run(data[0]))
+    return std::nullopt;
+
+  Bytes stream{data[0]};
+  std::size_t at = 1;
+  if (is_run(stream_second)) {
+    // The second stream byte must be the run code S + 2: three copies of data[1].
+    if (data.size() < 4 || data[1] != data[2] || data[1] != data[3])
+      return std::nullopt;
+    stream.push_back(stream_second);
+    stream.push_back(data[1]);
+    at = 4;
+  } else {
+    if (data[1] != stream_second)
+      return std::nullopt;
+    stream.push_back(data[1]);
+    at = 2;
+  }
+  while (at < data.size()) {
+    std::size_t run = 1;
+    while (at + run < data.size() && run < span + 1u && data[at + run] == data[at])
+      ++run;
+    if (run >= 3 || is_run(data[at])) {
+      stream.push_back(static_cast<std::uint8_t>(sign + run - 1));
+      stream.push_back(data[at]);
+      at += run;
+    } else {
+      stream.push_back(data[at]);
+      ++at;
+    }
+  }
+  return sfd_packed_from_stream(stream);
+}
+
+Bytes sample_pixels(std::size_t count, std::uint32_t seed) {
+  Bytes out(count);
+  std::uint32_t state = seed * 2654435761u + 12345u;
+  for (std::size_t i = 0; i < count;) {
+    state = state * 1664525u + 1013904223u;
+    const auto value = static_cast<std::uint8_t>(state >> 24);
+    const std::size_t run = (state >> 8) % 4 == 0 ? 1 + (state >> 12) % 40 : 1;
+    for (std::size_t k = 0; k < run && i < count; ++k)
+      out[i++] = value;
+  }
+  return out;
+}
+
+}  // namespace texport::samples
+
+namespace texport::samples {
+
+Bytes sfd_nested_bomb(int depth, std::uint64_t scale) {
+  // Layer k is: header, stream prefix Q_k, then m_k bytes of 0xDE (pairs "DE DE" when packed
+  // with sign C0). The prefix of layer k unpacks to the header and prefix of layer k + 1.
+  constexpr std::uint8_t kSign = 0xC0;
+  constexpr std::uint8_t kX = kSign + 30;
+  Bytes prefix{0x00, 0xC2, 0x01};  // innermost prefix, Q_{depth-1}
+  for (int k = depth - 2; k >= 1; --k) {
+    Bytes layer = sfd_packed_from_stream(prefix);
+    Bytes packed = *sfd_pack(layer, kSign);
+    prefix.assign(packed.begin() + sfd::kStreamOffset, packed.end());
+  }
+  const std::uint64_t tail = (std::uint64_t{1} << (depth - 1)) * scale;  // m_1
+  Bytes out = sfd_packed_from_stream(prefix);
+  out.insert(out.end(), static_cast<std::size_t>(tail), kX);
+  return out;
+}
+
+}  // namespace texport::samples

@@ -1,0 +1,40 @@
+// Encoders for sample files of every source format. The example generator and the tests use
+// them; the tool itself never encodes.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "io/bytes.hpp"
+
+namespace texport::samples {
+
+struct SfdFrame {
+  std::uint16_t width = 0;
+  std::uint16_t height = 0;
+  Bytes pixels;  // width * height bytes, or fewer to build a damaged frame
+};
+
+// A frame container: count, offset table, then each frame (8-byte header and pixels).
+Bytes sfd_container(const std::vector<SfdFrame>& frames);
+
+// A packed form around a raw run-length stream (the stream starts at offset 6).
+Bytes sfd_packed_from_stream(ByteView stream);
+
+// Packs `data` with compression sign `sign`. Byte 7 is both the sign's source and the stream's
+// second byte, so only data whose start fits the sign can be packed: nullopt otherwise.
+std::optional<Bytes> sfd_pack(ByteView data, std::uint8_t sign);
+
+// A deterministic pattern of `count` pixels with some runs in it.
+Bytes sample_pixels(std::size_t count, std::uint32_t seed);
+
+}  // namespace texport::samples
+
+namespace texport::samples {
+
+// A small packed .sfd whose packed layers nest `depth` deep and grow about 15.5 times a layer,
+// the innermost reaching 31^(depth-1) * scale bytes (X = 0xDE, "DE DE" unpacks to 31 X).
+Bytes sfd_nested_bomb(int depth, std::uint64_t scale);
+
+}  // namespace texport::samples

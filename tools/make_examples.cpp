@@ -1,0 +1,59 @@
+// Writes the bundled example sources and header templates into a folder (default: examples).
+// Every example image is 64 x 48, the size the example templates describe, so the converted
+// examples are exact images in any reader.
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <string>
+
+#include "encoders.hpp"
+#include "io/templates.hpp"
+
+namespace {
+
+using texport::Bytes;
+namespace samples = texport::samples;
+
+constexpr std::uint16_t kWidth = 64;
+constexpr std::uint16_t kHeight = 48;
+
+bool save(const std::filesystem::path& folder, const char* name, const Bytes& bytes) {
+  std::ofstream file(folder / name, std::ios::binary | std::ios::trunc);
+  file.write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+  if (!file.flush()) {
+    std::cerr << "make_examples: cannot write " << (folder / name).string() << "\n";
+    return false;
+  }
+  return true;
+}
+
+std::vector<samples::SfdFrame> frames(std::size_t count, std::uint32_t seed) {
+  std::vector<samples::SfdFrame> out;
+  for (std::size_t i = 0; i < count; ++i)
+    out.push_back(
+        {kWidth, kHeight, samples::sample_pixels(std::size_t{kWidth} * kHeight, seed + i)});
+  return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::filesystem::path folder = argc > 1 ? argv[1] : "examples";
+  std::filesystem::create_directories(folder);
+  bool ok = true;
+
+  ok &= save(folder, "HEADER.TIF", texport::builtin_tif_header(kWidth, kHeight));
+  ok &= save(folder, "HEADERTGA32", texport::builtin_tga_header(kWidth, kHeight));
+  ok &= save(folder, "HEADERBMP", texport::builtin_bmp_header(kWidth, kHeight));
+
+  ok &= save(folder, "walls.sfd", samples::sfd_container(frames(3, 1)));
+  ok &= save(folder, "packed.sfd", *samples::sfd_pack(samples::sfd_container(frames(2, 10)), 0xC0));
+  // Frame 3 of 4 lies past the end of the file: frames 1 and 2 convert, then one line says so.
+  Bytes damaged = samples::sfd_container(frames(4, 20));
+  texport::write_u32le(damaged, 12, static_cast<std::uint32_t>(damaged.size() + 100));
+  ok &= save(folder, "damaged.sfd", damaged);
+
+  return ok ? 0 : 1;
+}
