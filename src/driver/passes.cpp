@@ -16,6 +16,9 @@ void run_batch_pass(const char* pattern, MatchHandler handler) {
   const std::intptr_t handle = platform::_findfirst64i32(pattern, record.get());
   for (std::intptr_t result = handle; result != -1;
        result = platform::_findnext64i32(handle, record.get())) {
+    // The Windows search also reports folders; a folder named x.sfd is no source.
+    if ((record->attrib & platform::kFolderAttribute) != 0)
+      continue;
     const std::string name = record->name;
     try {
       handler(name);

@@ -43,6 +43,9 @@ int _findclose(std::intptr_t handle);
 
 #endif
 
+// The record's attribute bit for a folder (the runtime's _A_SUBDIR); our own layer never sets it.
+inline constexpr unsigned kFolderAttribute = 0x10;
+
 // Case-insensitive (ASCII) wildcard match of a whole name against '*' and '?'.
 bool wildcard_match(const char* pattern, const char* name);
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -69,7 +70,41 @@ std::string strip_prompt(const std::string& out, bool& seen) {
   return text.substr(0, line_start);
 }
 
+std::string without_carriage_returns(std::string text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i)
+    if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
+      out.push_back(text[i]);
+  return out;
+}
+
 }  // namespace
+
+bool windows_semantics() {
+  const char* runner = std::getenv("TEXPORT_RUNNER");
+  return (runner != nullptr && *runner != '\0') || default_exe().extension() == ".exe";
+}
+
+std::string in_search_order(const std::string& lines) {
+  if (!windows_semantics())
+    return lines;
+  std::vector<std::string> split;
+  std::istringstream stream(lines);
+  for (std::string line; std::getline(stream, line);)
+    split.push_back(line + "\n");
+  const auto folded = [](std::string text) {
+    for (char& c : text)
+      c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+  };
+  std::stable_sort(split.begin(), split.end(), [&](const std::string& a, const std::string& b) {
+    return folded(a) < folded(b);
+  });
+  std::string joined;
+  for (const std::string& line : split)
+    joined += line;
+  return joined;
+}
 
 fs::path default_exe() {
   return exe_from_environment("TEXPORT_EXE", TEXPORT_EXE);
@@ -127,6 +162,10 @@ RunResult run_in(const fs::path& folder, const fs::path& exe, const RunOptions& 
   result.peak_rss_kib = usage.ru_maxrss;
   result.raw_out = slurp(out_path);
   result.err = slurp(err_path);
+  if (windows_semantics()) {
+    result.raw_out = without_carriage_returns(result.raw_out);
+    result.err = without_carriage_returns(result.err);
+  }
   result.out = strip_prompt(result.raw_out, result.prompt_seen);
   return result;
 }

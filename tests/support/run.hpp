@@ -48,6 +48,18 @@ struct RunResult {
 fs::path default_exe();
 fs::path all_passes_exe();
 
+// True when the binaries under test are Windows programs (run through TEXPORT_RUNNER, e.g. wine).
+// Windows differs on purpose in a few ways, and the tests that meet them ask this:
+//  - the search reports names in the folder's own order, not sorted;
+//  - "*.sfd" also matches names whose 8.3 short name ends in .SFD (y.sfdx);
+//  - the key-press prompt is the command interpreter's own text.
+// Line ends written in text mode ("\r\n") are turned into "\n" before any test looks.
+bool windows_semantics();
+
+// Console lines as our own search orders them (by name, letter case folded). Under Windows the
+// runtime's order is the folder's own, so the lines are sorted that way before comparing.
+std::string in_search_order(const std::string& lines);
+
 RunResult run_in(const fs::path& folder, const fs::path& exe, const RunOptions& options = {});
 
 void write_file(const fs::path& path, ByteView bytes);
