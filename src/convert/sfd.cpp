@@ -95,6 +95,21 @@ Bytes unpack(ByteView packed) {
   return out;
 }
 
+Layers unpack_layers(ByteView source, Bytes& storage, std::uint64_t limit) {
+  // Layers can nest without limit: a loop, not recursion, keeping only the layer in hand.
+  ByteView data = source;
+  while (is_packed(data)) {
+    const std::uint64_t length = unpacked_length(data);
+    if (length > limit)
+      return {data, length};
+    Bytes next(static_cast<std::size_t>(length));
+    unpack_into(data, next);
+    storage = std::move(next);
+    data = storage;
+  }
+  return {data, 0};
+}
+
 FrameLookup find_frame(ByteView container, std::uint64_t number) {
   FrameLookup result;
   result.status = FrameStatus::out_of_range;
@@ -138,21 +153,14 @@ void write_frame(const Frame& frame, const std::string& output_name) {
 }  // namespace
 
 void convert_sfd(ByteView source, const std::string& name) {
-  // Layers can nest without limit: unpack them in a loop, keeping only the layer in hand.
-  Bytes layer;
-  ByteView data = source;
-  while (is_packed(data)) {
-    const std::uint64_t length = unpacked_length(data);
-    if (length > kMaxLength) {
-      report_problem(name, "refused: a packed layer unpacks to " + std::to_string(length) +
-                               " bytes, 2 GiB or more");
-      return;
-    }
-    Bytes next(static_cast<std::size_t>(length));
-    unpack_into(data, next);
-    layer = std::move(next);
-    data = layer;
+  Bytes storage;
+  const Layers layers = unpack_layers(source, storage);
+  if (layers.refused_length != 0) {
+    report_problem(name, "refused: a packed layer unpacks to " +
+                             std::to_string(layers.refused_length) + " bytes, 2 GiB or more");
+    return;
   }
+  const ByteView data = layers.container;
   for (std::uint64_t number = 1;; ++number) {
     const FrameLookup lookup = find_frame(data, number);
     if (lookup.status == FrameStatus::no_more_frames)

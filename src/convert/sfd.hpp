@@ -49,6 +49,15 @@ void unpack_into(ByteView packed, MutableBytes out);
 // Both passes, for callers that do not need the length beforehand.
 Bytes unpack(ByteView packed);
 
+// Unpacks packed layers one after the other, never holding more than two, until the data is a
+// frame container. `storage` keeps the last layer alive. A layer that would unpack to more than
+// `limit` bytes stops the work: `refused_length` then holds its length.
+struct Layers {
+  ByteView container;
+  std::uint64_t refused_length = 0;
+};
+Layers unpack_layers(ByteView source, Bytes& storage, std::uint64_t limit = kMaxLength);
+
 struct Frame {
   std::uint16_t width = 0;
   std::uint16_t height = 0;
