@@ -72,6 +72,12 @@ std::optional<Bytes> read_whole_file(const std::string& name) {
     report_problem(name, describe_errno("cannot open", errno));
     return std::nullopt;
   }
+  // A folder opens as a stream on some systems and reports a meaningless length.
+  std::error_code status_error;
+  if (std::filesystem::is_directory(name, status_error)) {
+    report_problem(name, "cannot read: it is a folder");
+    return std::nullopt;
+  }
   const std::streamoff size = infile.tellg();
   if (size < 0) {
     report_problem(name, "cannot read: its length is unknown");
