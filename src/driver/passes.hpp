@@ -17,4 +17,9 @@ void load_pair(const std::string& name, bool sfd);
 
 void scan_sfd();
 
+// Read one .m32 source and hand it to its converter.
+void load_m32(const std::string& name);
+
+void scan_m32();
+
 }  // namespace texport
