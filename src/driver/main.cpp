@@ -11,6 +11,7 @@ int main() {
   if constexpr (TEXPORT_ALL_PASSES) {
     // further passes join here as their converters land, in the order .tex, .m32, .m8
     texport::scan_m32();
+    texport::scan_m8();
   }
   texport::platform::wait_for_key();
   return 0;

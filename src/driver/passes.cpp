@@ -5,6 +5,7 @@
 #include <new>
 
 #include "convert/m32.hpp"
+#include "convert/m8.hpp"
 #include "convert/sfd.hpp"
 #include "io/file_io.hpp"
 #include "io/report.hpp"
@@ -50,6 +51,16 @@ void load_m32(const std::string& name) {
 
 void scan_m32() {
   run_batch_pass("*.m32", load_m32);
+}
+
+void load_m8(const std::string& name) {
+  const std::optional<Bytes> source = read_whole_file(name);
+  if (source)
+    m8::convert_m8(*source, name);
+}
+
+void scan_m8() {
+  run_batch_pass("*.m8", load_m8);
 }
 
 }  // namespace texport
