@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "convert/m32.hpp"
+#include "convert/m8.hpp"
 #include "convert/sfd.hpp"
 
 namespace texport::samples {
@@ -99,6 +101,81 @@ Bytes sfd_nested_bomb(int depth, std::uint64_t scale) {
   const std::uint64_t tail = (std::uint64_t{1} << (depth - 1)) * scale;  // m_1
   Bytes out = sfd_packed_from_stream(prefix);
   out.insert(out.end(), static_cast<std::size_t>(tail), kX);
+  return out;
+}
+
+}  // namespace texport::samples
+
+namespace texport::samples {
+
+Bytes m32_file(std::uint8_t type, std::uint16_t x, std::uint16_t y, ByteView rgba,
+               std::uint8_t filler) {
+  const m32::Layout layout = m32::layout_of(type).value();
+  Bytes out(layout.pixel_offset + rgba.size(), filler);
+  out[m32::kTypeOffset] = type;
+  write_u16le(out, layout.width_offset, x);
+  write_u16le(out, layout.height_offset, y);
+  std::copy(rgba.begin(), rgba.end(),
+            out.begin() + static_cast<std::ptrdiff_t>(layout.pixel_offset));
+  return out;
+}
+
+Bytes m8_file(std::uint16_t x, std::uint16_t y, ByteView palette, ByteView indices,
+              std::uint8_t filler) {
+  Bytes out(m8::kPixelOffset + indices.size(), filler);
+  write_u16le(out, m8::kWidthOffset, x);
+  write_u16le(out, m8::kHeightOffset, y);
+  std::copy_n(palette.begin(), m8::kPaletteLength,
+              out.begin() + static_cast<std::ptrdiff_t>(m8::kPaletteOffset));
+  std::copy(indices.begin(), indices.end(),
+            out.begin() + static_cast<std::ptrdiff_t>(m8::kPixelOffset));
+  return out;
+}
+
+namespace {
+
+std::uint8_t scaled(unsigned value, unsigned range) {
+  return static_cast<std::uint8_t>(range <= 1 ? 0 : value * 255u / (range - 1));
+}
+
+}  // namespace
+
+Bytes picture_rgba(std::uint16_t x, std::uint16_t y) {
+  Bytes out(std::size_t{4} * x * y);
+  for (unsigned row = 0; row < y; ++row) {
+    for (unsigned column = 0; column < x; ++column) {
+      const int dx = 2 * static_cast<int>(column) - x;
+      const int dy = 2 * static_cast<int>(row) - y;
+      const int ring = (dx * dx + dy * dy) / 64 % 8;
+      std::uint8_t* pixel = &out[4 * (std::size_t{row} * x + column)];
+      pixel[0] = scaled(column, x);
+      pixel[1] = scaled(row, y);
+      pixel[2] = static_cast<std::uint8_t>(ring < 4 ? 224 : 32);
+      pixel[3] = 255;
+    }
+  }
+  return out;
+}
+
+Bytes rainbow_palette() {
+  Bytes out(m8::kPaletteLength);
+  for (unsigned i = 0; i < m8::kPaletteEntries; ++i) {
+    // Six ramps of about 43 entries: red up to yellow, green, cyan, blue, magenta and back.
+    const unsigned sector = i * 6 / 256;
+    const auto rise = static_cast<std::uint8_t>(i * 6 % 256);
+    const auto fall = static_cast<std::uint8_t>(255 - rise);
+    const std::uint8_t rgb[6][3] = {{255, rise, 0}, {fall, 255, 0}, {0, 255, rise},
+                                    {0, fall, 255}, {rise, 0, 255}, {255, 0, fall}};
+    std::copy_n(rgb[sector], 3, out.begin() + 3 * i);
+  }
+  return out;
+}
+
+Bytes picture_indices(std::uint16_t x, std::uint16_t y) {
+  Bytes out(std::size_t{x} * y);
+  for (unsigned row = 0; row < y; ++row)
+    for (unsigned column = 0; column < x; ++column)
+      out[std::size_t{row} * x + column] = static_cast<std::uint8_t>(column * 4 + (row / 8) * 16);
   return out;
 }
 

@@ -38,3 +38,24 @@ namespace texport::samples {
 Bytes sfd_nested_bomb(int depth, std::uint64_t scale);
 
 }  // namespace texport::samples
+
+namespace texport::samples {
+
+// A .m32 file of layout `type` (2, 3 or 4) holding an x * y image of RGBA pixels (`rgba`, 4 bytes
+// a pixel; fewer bytes build a truncated file). Every byte outside the layout's fields is `filler`.
+Bytes m32_file(std::uint8_t type, std::uint16_t x, std::uint16_t y, ByteView rgba,
+               std::uint8_t filler = 0xEE);
+
+// A .m8 file: an x * y image of palette indices (`indices`, x * y bytes; fewer bytes build a
+// truncated file) with its 768-byte red, green, blue palette. Every other byte is `filler`.
+Bytes m8_file(std::uint16_t x, std::uint16_t y, ByteView palette, ByteView indices,
+              std::uint8_t filler = 0xEE);
+
+// A smooth, opaque RGBA picture of x * y pixels: red across, green down, a blue ring.
+Bytes picture_rgba(std::uint16_t x, std::uint16_t y);
+
+// A palette of 256 colours running through the hues, and an x * y picture of indices into it.
+Bytes rainbow_palette();
+Bytes picture_indices(std::uint16_t x, std::uint16_t y);
+
+}  // namespace texport::samples

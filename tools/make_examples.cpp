@@ -55,5 +55,14 @@ int main(int argc, char** argv) {
   texport::write_u32le(damaged, 12, static_cast<std::uint32_t>(damaged.size() + 100));
   ok &= save(folder, "damaged.sfd", damaged);
 
+  // One .m32 of each layout, all of the same picture, and one .m8.
+  const Bytes rgba = samples::picture_rgba(kWidth, kHeight);
+  ok &= save(folder, "stone.m32", samples::m32_file(2, kWidth, kHeight, rgba));
+  ok &= save(folder, "marble.m32", samples::m32_file(3, kWidth, kHeight, rgba));
+  ok &= save(folder, "slate.m32", samples::m32_file(4, kWidth, kHeight, rgba));
+  ok &= save(folder, "tile.m8",
+             samples::m8_file(kWidth, kHeight, samples::rainbow_palette(),
+                              samples::picture_indices(kWidth, kHeight)));
+
   return ok ? 0 : 1;
 }

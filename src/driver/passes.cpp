@@ -4,6 +4,8 @@
 #include <memory>
 #include <new>
 
+#include "convert/m32.hpp"
+#include "convert/m8.hpp"
 #include "convert/sfd.hpp"
 #include "io/file_io.hpp"
 #include "io/report.hpp"
@@ -42,6 +44,26 @@ void load_pair(const std::string& name, bool sfd) {
 
 void scan_sfd() {
   run_batch_pass("*.sfd", [](const std::string& name) { load_pair(name, true); });
+}
+
+void load_m32(const std::string& name) {
+  const std::optional<Bytes> source = read_whole_file(name);
+  if (source)
+    m32::convert_m32(*source, name);
+}
+
+void scan_m32() {
+  run_batch_pass("*.m32", load_m32);
+}
+
+void load_m8(const std::string& name) {
+  const std::optional<Bytes> source = read_whole_file(name);
+  if (source)
+    m8::convert_m8(*source, name);
+}
+
+void scan_m8() {
+  run_batch_pass("*.m8", load_m8);
 }
 
 }  // namespace texport

@@ -17,4 +17,11 @@ void load_pair(const std::string& name, bool sfd);
 
 void scan_sfd();
 
+// Read one .m32 or .m8 source and hand it to its converter.
+void load_m32(const std::string& name);
+void load_m8(const std::string& name);
+
+void scan_m32();
+void scan_m8();
+
 }  // namespace texport

@@ -1,0 +1,89 @@
+// .m32 images of 4 bytes a pixel to 32-bit TGA.
+//
+//   offset  size  meaning
+//   0       1     layout type: 2, 3 or 4; any other value (or an empty file) is unsupported
+//
+//   layout  width x at  height y at  pixels at
+//   2       132         196          376
+//   3       388         452          632      layout 2 moved 256 bytes on
+//   4       516         580          968
+//
+// Width and height are u16. The pixels are 4*x*y bytes, rows top first, each pixel red, green,
+// blue, alpha. A TGA pixel is blue, green, red, alpha: bytes 0 and 2 of every pixel are exchanged
+// on the way into the output, bytes 1 and 3 pass unchanged, and rows keep their order. Every
+// other byte of the file is ignored.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "io/bytes.hpp"
+
+namespace texport::m32 {
+
+inline constexpr std::size_t kTypeOffset = 0;
+inline constexpr std::size_t kBytesPerPixel = 4;
+inline constexpr std::size_t kRedByte = 0;
+inline constexpr std::size_t kBlueByte = 2;
+
+struct Layout {
+  std::uint8_t type;
+  std::size_t width_offset;
+  std::size_t height_offset;
+  std::size_t pixel_offset;
+
+  // Bytes a file of this layout needs before its width and height can be read.
+  constexpr std::size_t fields_end() const {
+    return (width_offset > height_offset ? width_offset : height_offset) + 2;
+  }
+};
+
+inline constexpr Layout kLayout2{2, 132, 196, 376};
+inline constexpr Layout kLayout3{3, 388, 452, 632};
+inline constexpr Layout kLayout4{4, 516, 580, 968};
+inline constexpr std::array<Layout, 3> kLayouts{kLayout2, kLayout3, kLayout4};
+
+static_assert(kLayout3.width_offset == kLayout2.width_offset + 256);
+static_assert(kLayout3.height_offset == kLayout2.height_offset + 256);
+static_assert(kLayout3.pixel_offset == kLayout2.pixel_offset + 256);
+static_assert(kLayout2.fields_end() <= kLayout2.pixel_offset);
+static_assert(kLayout3.fields_end() <= kLayout3.pixel_offset);
+static_assert(kLayout4.fields_end() <= kLayout4.pixel_offset);
+static_assert(kTypeOffset < kLayout2.width_offset && kRedByte < kBytesPerPixel &&
+              kBlueByte < kBytesPerPixel);
+
+// The layout of a type byte; nullopt for an unsupported type.
+std::optional<Layout> layout_of(std::uint8_t type);
+
+struct Image {
+  std::uint16_t x = 0;  // width in pixels
+  std::uint16_t y = 0;  // height in pixels
+  ByteView pixels;      // 4*x*y bytes inside the source
+};
+
+enum class ImageStatus {
+  found,
+  unsupported,       // empty, or a layout type other than 2, 3 or 4
+  truncated_fields,  // the file ends before its width and height
+  truncated_pixels,  // the file ends before the last of its 4*x*y pixel bytes
+};
+
+struct ImageLookup {
+  ImageStatus status = ImageStatus::unsupported;
+  Image image;               // found; x and y also for truncated_pixels
+  std::uint64_t needed = 0;  // truncated: the length the file would need
+};
+
+// The image of a loaded source, when the source holds all of it.
+ImageLookup find_image(ByteView source);
+
+// Copies pixels into `out` (the same length, a multiple of 4), exchanging bytes 0 and 2 of each.
+void exchange_red_blue(ByteView pixels, MutableBytes out);
+
+// Converts one loaded source into "NAME.tga", or prints "unsupported NAME" for a layout it does
+// not know. A source too short for its image is reported on standard error and not converted.
+void convert_m32(ByteView source, const std::string& name);
+
+}  // namespace texport::m32

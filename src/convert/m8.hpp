@@ -1,0 +1,73 @@
+// .m8 images of 8-bit palette indices with their own palette, to 8-bit paletted BMP.
+//
+//   offset  size   meaning
+//   36      2      width x (u16), which is also the length of a row in bytes
+//   100     2      height y (u16)
+//   260     768    palette: 256 entries of red, green, blue
+//   1028    12     not read
+//   1040    x*y    palette indices, row 0 (the top row) first, rows back to back
+//
+// Every other byte is ignored. A BMP palette entry is blue, green, red, 0, so each entry is
+// reversed and a zero appended (`pal`, 1024 bytes). A BMP with a positive height stores its bottom
+// row first, so the rows go out in reverse order, each exactly x bytes: no fill to a multiple of 4.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "io/bytes.hpp"
+
+namespace texport::m8 {
+
+inline constexpr std::size_t kWidthOffset = 36;
+inline constexpr std::size_t kHeightOffset = 100;
+inline constexpr std::size_t kPaletteOffset = 260;
+inline constexpr std::size_t kPaletteEntries = 256;
+inline constexpr std::size_t kSourceEntrySize = 3;
+inline constexpr std::size_t kPaletteLength = kPaletteEntries * kSourceEntrySize;
+inline constexpr std::size_t kPixelOffset = 1040;
+inline constexpr std::size_t kBmpEntrySize = 4;
+inline constexpr std::size_t kBmpPaletteLength = kPaletteEntries * kBmpEntrySize;
+
+static_assert(kWidthOffset + 2 <= kHeightOffset);
+static_assert(kHeightOffset + 2 <= kPaletteOffset);
+static_assert(kPaletteOffset + kPaletteLength == 1028);
+static_assert(kPaletteOffset + kPaletteLength + 12 == kPixelOffset);
+static_assert(kBmpPaletteLength == 1024);
+
+using BmpPalette = std::array<std::uint8_t, kBmpPaletteLength>;
+
+struct Image {
+  std::uint16_t x = 0;  // width in pixels, also the row length in bytes
+  std::uint16_t y = 0;  // height in rows
+  ByteView palette;     // 768 bytes inside the source
+  ByteView pixels;      // x*y bytes inside the source
+};
+
+enum class ImageStatus {
+  found,
+  truncated_fields,  // the file ends before its width and height
+  truncated_pixels,  // the file ends before its palette or the last of its x*y pixel bytes
+};
+
+struct ImageLookup {
+  ImageStatus status = ImageStatus::truncated_fields;
+  Image image;               // found; x and y also for truncated_pixels
+  std::uint64_t needed = 0;  // truncated: the length the file would need
+};
+
+// The image of a loaded source, when the source holds all of it.
+ImageLookup find_image(ByteView source);
+
+// The 4-byte entries of a BMP colour table from 768 bytes of red, green, blue entries.
+BmpPalette bmp_palette(ByteView palette);
+
+// Copies the y rows of x bytes in `pixels` to `out` (the same length), bottom row first.
+void rows_bottom_first(ByteView pixels, std::uint16_t x, std::uint16_t y, MutableBytes out);
+
+// Converts one loaded source into "NAME.bmp". A source too short for its image is reported on
+// standard error and not converted.
+void convert_m8(ByteView source, const std::string& name);
+
+}  // namespace texport::m8
