@@ -9,6 +9,7 @@
 int main() {
   texport::scan_sfd();
   if constexpr (TEXPORT_ALL_PASSES) {
+    texport::scan_tex();
     // further passes join here as their converters land
   }
   texport::platform::wait_for_key();
