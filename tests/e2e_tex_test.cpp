@@ -226,5 +226,42 @@ TEST(TexBuiltInHeader, ReaderSeesThePixelsOfATemplateFreeImage) {
   }
 }
 
+// The trace: every step on the console, each line followed by the key wait (standard input is at
+// its end, so each wait prints the prompt and a newline), and run bytes compared with the second
+// copy of the file where that copy reaches.
+TEST(TexTrace, ReportsEveryStepAndTheMismatches) {
+  TempFolder folder;
+  const Bytes header = test_template();
+  write_file(folder / "HEADER.TIF", header);
+  write_file(folder / "p.tex", samples::tex_plain(1, 1, Bytes{5}));  // the plain form says nothing
+  // 3 x 1, S = 100: a run fills positions -2 and -1; an escaped 100 is pixel 0; a run of three 9s
+  // is cut after pixels 1 and 2; a later run stores nothing; the literal 3 ends the decoding.
+  Bytes source =
+      samples::tex_packed_from_stream(3, 1, 100, Bytes{100, 0x41, 99, 100, 101, 9, 102, 4, 3});
+  // Output offsets 1704 to 1707 have a counterpart in the file; 1708 (pixel 2) has none.
+  source.resize(1708, 0);
+  source[1704] = header[1704];                                    // same: no line
+  source[1705] = static_cast<std::uint8_t>(header[1705] ^ 0xFF);  // differs
+  source[1707] = 200;                                             // pixel 1 is 9: differs
+  write_file(folder / "t.tex", source);
+
+  const RunResult run = run_in(folder.path(), fs::absolute(TEXPORT_TEX_TRACED_EXE));
+  EXPECT_EQ(run.exit_status, 0);
+  EXPECT_EQ(run.err, "");
+  const std::string wait = "Press any key to continue . . . \n";
+  const std::string expected =
+      "100 compression sign t.tex\n" + wait + "t.tex\n" + "100 currentbyte t.tex\n" + wait +
+      "1 difference t.tex\n" + wait + "bug!\n pos cmp24\n pos unc 1705\n got " +
+      std::to_string(header[1705]) + "\n req " + std::to_string(header[1705] ^ 0xFF) +
+      "\ncmp sign 100\n" + wait + "99 currentbyte t.tex\n" + wait + "101 currentbyte t.tex\n" +
+      wait + "2 difference t.tex\n" + wait +
+      "bug!\n pos cmp28\n pos unc 1707\n got 9\n req 200\ncmp sign 101\n" + wait +
+      "102 currentbyte t.tex\n" + wait + "3 difference t.tex\n" + wait + "3 currentbyte t.tex\n" +
+      wait + wait;
+  EXPECT_EQ(run.raw_out, expected);
+  EXPECT_EQ(read_file(folder / "t.TIF"), expected_tif(header, 3, 1, {100, 9, 9}));
+  EXPECT_EQ(read_file(folder / "p.TIF"), expected_tif(header, 1, 1, {5}));
+}
+
 }  // namespace
 }  // namespace texport::testing
