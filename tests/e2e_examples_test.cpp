@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 
+#include "convert/tex.hpp"
 #include "support/run.hpp"
 
 namespace texport::testing {
@@ -19,7 +20,7 @@ TEST(Examples, CommittedFilesAreWhatTheGeneratorMakes) {
     EXPECT_EQ(read_file(fresh / name), read_file(committed / name)) << name << " is stale";
 }
 
-TEST(Examples, ConvertWithEveryPassAndOnlyTheDamagedOneSpeaks) {
+TEST(Examples, ConvertWithEveryPassAndOnlyTheDamagedAndPackedOnesSpeak) {
   TempFolder folder;
   for (const std::string& name : list_folder(TEXPORT_EXAMPLES_DIR))
     fs::copy_file(fs::path(TEXPORT_EXAMPLES_DIR) / name, folder / name);
@@ -29,11 +30,17 @@ TEST(Examples, ConvertWithEveryPassAndOnlyTheDamagedOneSpeaks) {
   EXPECT_NE(run.out.find("out of range, compressed? frame 3 in file damaged.sfd\n"),
             std::string::npos)
       << run.out;
+  // The packed texture's name line; the plain one is converted in silence.
+  EXPECT_NE(run.out.find("\npacked.tex\n"), std::string::npos) << run.out;
+  if (!tex::tex_trace) {
+    EXPECT_EQ(run.out.find("plain.tex"), std::string::npos) << run.out;
+  }
   EXPECT_TRUE(fs::exists(folder / "walls.sfd3.tif"));
   EXPECT_TRUE(fs::exists(folder / "packed.sfd2.tif"));
   if (!reader_available())
     return;
-  for (const char* image : {"walls.sfd1.tif", "packed.sfd2.tif", "damaged.sfd2.tif"})
+  for (const char* image :
+       {"walls.sfd1.tif", "packed.sfd2.tif", "damaged.sfd2.tif", "plain.TIF", "packed.TIF"})
     EXPECT_TRUE(decode_with_reader(folder / image, "gray")) << image;
 }
 

@@ -18,14 +18,16 @@ constexpr std::size_t kSourcesPerRun = 500;
 std::string extension_of(const std::string& name) {
   const std::size_t dot = name.rfind('.');
   std::string extension = dot == std::string::npos ? "" : name.substr(dot + 1);
-  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (char& c : extension)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return extension;
 }
 
 std::vector<std::string> example_sources() {
   std::vector<std::string> names;
   for (const std::string& name : list_folder(TEXPORT_EXAMPLES_DIR))
-    if (name.rfind("HEADER", 0) != 0) names.push_back(name);
+    if (name.rfind("HEADER", 0) != 0)
+      names.push_back(name);
   return names;
 }
 
@@ -34,7 +36,8 @@ bool allowed_line(const std::string& line, const std::set<std::string>& sources)
   const std::string out_of_range = "out of range, compressed? frame ";
   if (line.rfind(out_of_range, 0) == 0) {
     const std::size_t in_file = line.find(" in file ");
-    if (in_file == std::string::npos) return false;
+    if (in_file == std::string::npos)
+      return false;
     const std::string number = line.substr(out_of_range.size(), in_file - out_of_range.size());
     const std::string name = line.substr(in_file + 9);
     return !number.empty() && number.find_first_not_of("0123456789") == std::string::npos &&
@@ -50,9 +53,12 @@ bool allowed_line(const std::string& line, const std::set<std::string>& sources)
 // The smallest file each kind of output can be: header plus final byte, no pixels.
 std::uint64_t smallest_output(const std::string& name) {
   const std::string extension = extension_of(name);
-  if (extension == "tif") return 1707;
-  if (extension == "tga") return 18;
-  if (extension == "bmp") return 1079;
+  if (extension == "tif")
+    return 1707;
+  if (extension == "tga")
+    return 18;
+  if (extension == "bmp")
+    return 1079;
   return 0;
 }
 
@@ -88,7 +94,8 @@ class Sweep : public ::testing::TestWithParam<std::string> {
       const std::size_t end = std::min(all.size(), start + kSourcesPerRun);
       convert_and_check({all.begin() + static_cast<std::ptrdiff_t>(start),
                          all.begin() + static_cast<std::ptrdiff_t>(end)});
-      if (HasFatalFailure()) return;
+      if (HasFatalFailure())
+        return;
     }
   }
 };
@@ -122,7 +129,8 @@ INSTANTIATE_TEST_SUITE_P(Examples, Sweep, ::testing::ValuesIn(example_sources())
                          [](const auto& info) {
                            std::string name = info.param;
                            for (char& c : name)
-                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                             if (!std::isalnum(static_cast<unsigned char>(c)))
+                               c = '_';
                            return name;
                          });
 

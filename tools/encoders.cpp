@@ -5,6 +5,7 @@
 #include "convert/m32.hpp"
 #include "convert/m8.hpp"
 #include "convert/sfd.hpp"
+#include "convert/tex.hpp"
 
 namespace texport::samples {
 
@@ -68,6 +69,65 @@ std::optional<Bytes> sfd_pack(ByteView data, std::uint8_t sign) {
     }
   }
   return sfd_packed_from_stream(stream);
+}
+
+Bytes tex_plain(std::uint16_t width, std::uint16_t height, ByteView pixels) {
+  Bytes out(tex::kPlainPixelsOffset + pixels.size(), 0);
+  write_u16le(out, tex::kPlainWidthOffset, width);
+  write_u16le(out, tex::kPlainHeightOffset, height);
+  std::copy(pixels.begin(), pixels.end(), out.begin() + tex::kPlainPixelsOffset);
+  return out;
+}
+
+Bytes tex_packed_from_stream(std::uint16_t width, std::uint16_t height, std::uint8_t sign,
+                             ByteView stream) {
+  constexpr std::uint16_t kFormSide = 0x4000;
+  Bytes out(tex::kStreamOffset + stream.size(), 0);
+  if (out.size() >= std::uint64_t{kFormSide} * kFormSide)
+    std::abort();  // would read as the plain form
+  write_u16le(out, tex::kFormAOffset, kFormSide);
+  write_u16le(out, tex::kFormBOffset, kFormSide);
+  write_u16le(out, tex::kPackedWidthOffset, width);
+  write_u16le(out, tex::kPackedHeightOffset, height);
+  out[tex::kSignOffset] = sign;
+  std::copy(stream.begin(), stream.end(), out.begin() + tex::kStreamOffset);
+  return out;
+}
+
+std::optional<Bytes> tex_pack(std::uint16_t width, std::uint16_t height, ByteView pixels,
+                              std::uint8_t sign) {
+  const unsigned s = sign;
+  const auto is_run_code = [&](unsigned b) { return b >= s && b <= s + tex::kRunCodeSpan; };
+  const auto is_escape = [&](unsigned b) { return s >= 1 && b == s - 1; };
+  // Run codes stop at 255: with S above 226 the longest run is shorter than 31.
+  const std::size_t longest = std::min<std::size_t>(tex::kRunCodeSpan, 255u - s) + 2;
+  if (pixels.size() != std::size_t{width} * height)
+    return std::nullopt;
+  // Worst case: the two dropped bytes, then an escape in front of every pixel.
+  Bytes stream(2 + 2 * pixels.size());
+  std::size_t used = 0;
+  stream[used++] = sign;  // run code S: two copies of 0, both dropped
+  stream[used++] = 0;
+  for (std::size_t at = 0; at < pixels.size();) {
+    std::size_t run = 1;
+    while (at + run < pixels.size() && run < longest && pixels[at + run] == pixels[at])
+      ++run;
+    const std::uint8_t value = pixels[at];
+    if (run >= 2) {
+      stream[used++] = static_cast<std::uint8_t>(s + run - 2);
+      stream[used++] = value;
+    } else if (is_run_code(value) || is_escape(value)) {
+      if (s == 0)
+        return std::nullopt;
+      stream[used++] = static_cast<std::uint8_t>(s - 1);
+      stream[used++] = value;
+    } else {
+      stream[used++] = value;
+    }
+    at += run;
+  }
+  stream.resize(used);
+  return tex_packed_from_stream(width, height, sign, stream);
 }
 
 Bytes sample_pixels(std::size_t count, std::uint32_t seed) {

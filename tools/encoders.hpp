@@ -26,6 +26,21 @@ Bytes sfd_packed_from_stream(ByteView stream);
 // second byte, so only data whose start fits the sign can be packed: nullopt otherwise.
 std::optional<Bytes> sfd_pack(ByteView data, std::uint8_t sign);
 
+// A plain .tex: width, height, 16 unread bytes, then the pixels (width * height of them, or fewer
+// to build a short file).
+Bytes tex_plain(std::uint16_t width, std::uint16_t height, ByteView pixels);
+
+// A packed .tex around a raw stream (from offset 23). Bytes 0 to 3 hold A = B = 0x4000, whose
+// product (2^28, below 2^31) exceeds the length of any sample; bytes 4 and 5 are 0.
+Bytes tex_packed_from_stream(std::uint16_t width, std::uint16_t height, std::uint8_t sign,
+                             ByteView stream);
+
+// Packs width * height pixels with compression sign `sign`: two dropped bytes first (the run code
+// S with a 0), repeats of 2 to 31 as runs, and lone bytes that would read as an escape or a run
+// code behind an escape. With S = 0 there is no escape: nullopt when a lone pixel is below 30.
+std::optional<Bytes> tex_pack(std::uint16_t width, std::uint16_t height, ByteView pixels,
+                              std::uint8_t sign);
+
 // A deterministic pattern of `count` pixels with some runs in it.
 Bytes sample_pixels(std::size_t count, std::uint32_t seed);
 

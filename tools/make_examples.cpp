@@ -55,6 +55,13 @@ int main(int argc, char** argv) {
   texport::write_u32le(damaged, 12, static_cast<std::uint32_t>(damaged.size() + 100));
   ok &= save(folder, "damaged.sfd", damaged);
 
+  const std::size_t pixel_count = std::size_t{kWidth} * kHeight;
+  ok &= save(folder, "plain.tex",
+             samples::tex_plain(kWidth, kHeight, samples::sample_pixels(pixel_count, 30)));
+  // Sign C0: runs use the codes C0 to DD, and lone pixels of those values (or BF) are escaped.
+  ok &= save(folder, "packed.tex",
+             *samples::tex_pack(kWidth, kHeight, samples::sample_pixels(pixel_count, 31), 0xC0));
+
   // One .m32 of each layout, all of the same picture, and one .m8.
   const Bytes rgba = samples::picture_rgba(kWidth, kHeight);
   ok &= save(folder, "stone.m32", samples::m32_file(2, kWidth, kHeight, rgba));

@@ -9,7 +9,7 @@
 int main() {
   texport::scan_sfd();
   if constexpr (TEXPORT_ALL_PASSES) {
-    // further passes join here as their converters land, in the order .tex, .m32, .m8
+    texport::scan_tex();
     texport::scan_m32();
     texport::scan_m8();
   }

@@ -7,6 +7,7 @@
 #include "convert/m32.hpp"
 #include "convert/m8.hpp"
 #include "convert/sfd.hpp"
+#include "convert/tex.hpp"
 #include "io/file_io.hpp"
 #include "io/report.hpp"
 #include "platform/find.hpp"
@@ -38,12 +39,24 @@ void load_pair(const std::string& name, bool sfd) {
   const std::optional<Bytes> source = read_whole_file(name);
   if (!source)
     return;
-  if (sfd)
+  if (sfd) {
     sfd::convert_sfd(*source, name);
+    return;
+  }
+  // Only the .tex trace reads the second copy, so only a traced build reads the file twice.
+  std::optional<Bytes> reference;
+  if constexpr (tex::tex_trace)
+    reference = read_whole_file(name);
+  std::string found = name;
+  tex::convert_tex(*source, reference ? ByteView(*reference) : ByteView(), found);
 }
 
 void scan_sfd() {
   run_batch_pass("*.sfd", [](const std::string& name) { load_pair(name, true); });
+}
+
+void scan_tex() {
+  run_batch_pass("*.tex", [](const std::string& name) { load_pair(name, false); });
 }
 
 void load_m32(const std::string& name) {

@@ -12,10 +12,12 @@ using MatchHandler = void (*)(const std::string& name);
 // when memory runs out) is reported and the pass goes on with the next.
 void run_batch_pass(const char* pattern, MatchHandler handler);
 
-// Reads a .sfd or .tex source and hands it to its converter.
+// Reads a .sfd (`sfd` set) or .tex source and hands it to its converter. A .tex source is read a
+// second time, as the reference of the decoder's trace, only in a build with the trace.
 void load_pair(const std::string& name, bool sfd);
 
 void scan_sfd();
+void scan_tex();
 
 // Read one .m32 or .m8 source and hand it to its converter.
 void load_m32(const std::string& name);

@@ -1,0 +1,144 @@
+// .tex textures, plain or run-length packed, to one 8-bit TIF named NAME with "TIF" in place of
+// its last three characters (wall.tex -> wall.TIF).
+//
+// Form: A (u16 at 0) times B (u16 at 2), computed exactly, is compared with the file's length:
+// shorter than A * B is the packed form, anything else the plain form.
+//
+// Plain form                            Packed form
+//   offset  size  meaning                 offset  size  meaning
+//   0       2     width (u16)             0       4     A and B of the form test
+//   2       2     height (u16)            4       2     both 0, or the file is skipped
+//   4       16    not read                6       2     width (u16)
+//   20      w*h   pixels                  8       2     height (u16)
+//   20+w*h  ...   ignored                 10      5     not read
+//                                         15      1     compression sign S
+//                                         16      7     not read
+//                                         23      ...   packed stream
+//
+// Stream, each byte c compared with S without 8-bit wrap-around:
+//   c == S - 1 (only when S >= 1)   escape: the next byte is one output byte, whatever its value
+//   S <= c <= min(S + 29, 255)      run code: the next byte, repeated c - S + 2 times (2 to 31)
+//   anything else                   literal: one output byte
+// Output positions start at -2: the first two decoded bytes are dropped. Once the image is full,
+// further runs store nothing and the next literal or escape ends the decoding. An escape or run
+// code that is the stream's last byte also ends it.
+//
+// Images of width or height 512 or more are not written; the packed form still prints its name
+// line.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "io/bytes.hpp"
+
+#ifndef TEXPORT_TEX_TRACE
+#define TEXPORT_TEX_TRACE 0
+#endif
+
+namespace texport::tex {
+
+// Build-time switch: the packed decoder reports every step on the console and waits for a key.
+inline constexpr bool tex_trace = TEXPORT_TEX_TRACE != 0;
+
+inline constexpr std::size_t kFormAOffset = 0;
+inline constexpr std::size_t kFormBOffset = 2;
+inline constexpr std::size_t kFormTestLength = 4;
+
+inline constexpr std::size_t kPlainWidthOffset = 0;
+inline constexpr std::size_t kPlainHeightOffset = 2;
+inline constexpr std::size_t kPlainPixelsOffset = 20;
+
+inline constexpr std::size_t kPackedZeroOffset = 4;  // bytes 4 and 5
+inline constexpr std::size_t kPackedWidthOffset = 6;
+inline constexpr std::size_t kPackedHeightOffset = 8;
+inline constexpr std::size_t kSignOffset = 15;
+inline constexpr std::size_t kPackedHeaderLength = kSignOffset + 1;
+inline constexpr std::size_t kStreamOffset = 23;
+inline constexpr unsigned kRunCodeSpan = 29;        // highest run code is S + 29
+inline constexpr std::int64_t kFirstPosition = -2;  // two decoded bytes before pixel 0
+inline constexpr std::uint16_t kSizeLimit = 512;    // width or height this large: not written
+static_assert(kFormTestLength <= kPackedHeaderLength);
+static_assert(kPackedHeightOffset + 2 <= kSignOffset);
+
+enum class Layout {
+  plain,
+  packed,
+  too_short,         // fewer than 4 bytes: no form test possible
+  packed_too_short,  // packed form, fewer than 16 bytes: no width, height or sign
+  packed_rejected,   // packed form whose byte 4 or 5 is not 0: skipped without a word
+};
+
+struct Header {
+  Layout layout = Layout::too_short;
+  std::uint16_t width = 0;
+  std::uint16_t height = 0;
+  std::uint8_t sign = 0;  // packed form only
+};
+
+// Applies the form test and reads what the form holds.
+Header read_header(ByteView source);
+
+constexpr std::uint64_t pixel_count(const Header& header) {
+  return std::uint64_t{header.width} * header.height;
+}
+
+// True when the image is small enough to be written: both sides below 512.
+constexpr bool within_size_limit(const Header& header) {
+  return header.width < kSizeLimit && header.height < kSizeLimit;
+}
+
+// Plain form: copies the pixels the source holds (at most pixels.size()) from offset 20.
+// Pixels past the end of a short source are left as they are.
+void copy_plain_pixels(ByteView source, MutableBytes pixels);
+
+// What the packed decoder reports as it goes, for the console trace.
+struct TraceEvent {
+  enum class Kind : std::uint8_t {
+    step,    // a stream byte that starts a step (not a value byte, not an escaped byte)
+    run,     // a run code, with its difference c - S + 1
+    repeat,  // one repetition of a run that reached the comparison, stored or dropped
+  };
+  Kind kind = Kind::step;
+  std::size_t index = 0;      // step, run: the byte's source index; repeat: the value byte's
+  std::uint8_t byte = 0;      // step: the byte; run, repeat: the run code
+  unsigned difference = 0;    // run only
+  std::int64_t position = 0;  // repeat only: the output position
+
+  bool operator==(const TraceEvent&) const = default;
+};
+using TraceSink = std::function<void(const TraceEvent&)>;
+
+enum class StreamEnd {
+  source_exhausted,  // every stream byte was decoded
+  image_full,        // a literal or escaped byte met the full image
+  byte_missing,      // an escape or run code was the last byte
+};
+
+struct DecodeResult {
+  StreamEnd end = StreamEnd::source_exhausted;
+  std::int64_t position = kFirstPosition;  // output position reached
+};
+
+// Decodes the stream of a packed source (from offset 23) with compression sign `sign` into an
+// image of `limit` pixels. `pixels` is either `limit` bytes, which receive the decoded pixels, or
+// empty, to follow the stream without storing it. Pixels the stream does not reach are left as
+// they are. Nothing past the end of `source` is read; `trace` (when set) sees every step.
+DecodeResult decode_stream(ByteView source, std::uint8_t sign, std::uint64_t limit,
+                           MutableBytes pixels, const TraceSink& trace = {});
+
+// The same into a whole image: limit = pixels.size().
+DecodeResult decode_stream(ByteView source, std::uint8_t sign, MutableBytes pixels,
+                           const TraceSink& trace = {});
+
+// Overwrites the last three characters of `name` with "TIF". A name shorter than that is left
+// unchanged and gives false.
+bool rename_to_tif(std::string& name);
+
+// Converts one loaded source and writes its TIF. Prints the source's name for the packed form
+// (and, in trace mode, the trace). `reference` is a second copy of the file, read only by the
+// trace. `name` is rewritten to the output name as the conversion goes.
+void convert_tex(ByteView source, ByteView reference, std::string& name);
+
+}  // namespace texport::tex
