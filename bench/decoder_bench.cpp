@@ -4,7 +4,10 @@
 #include <cstring>
 #include <random>
 
+#include "convert/m32.hpp"
+#include "convert/m8.hpp"
 #include "convert/sfd.hpp"
+#include "convert/tex.hpp"
 #include "encoders.hpp"
 
 namespace {
@@ -30,7 +33,7 @@ void BM_Memcpy(benchmark::State& state) {
 BENCHMARK(BM_Memcpy);
 
 // Data to pack: mostly distinct bytes (literal-heavy), long runs (run-heavy), or a mix.
-enum class Mix { literal_heavy, run_heavy, mixed };
+enum class Mix { literal_heavy, run_heavy, mixed, escape_heavy };
 
 Bytes sample_data(Mix mix, std::size_t size) {
   std::mt19937 random(7);
@@ -84,6 +87,52 @@ void BM_SfdFrameWalk(benchmark::State& state) {
   set_bytes(state, frames.size() * 128 * 128);
 }
 BENCHMARK(BM_SfdFrameWalk);
+
+// .tex: a 4096 x 4096 image (16 MiB) packed with sign C0 (escape BF, run codes C0 to DD).
+void BM_TexDecode(benchmark::State& state, Mix mix) {
+  constexpr std::uint16_t kSide = 4096;
+  Bytes pixels = sample_data(mix == Mix::escape_heavy ? Mix::literal_heavy : mix, kOutputSize);
+  if (mix == Mix::escape_heavy)  // every fourth pixel a value that must be escaped
+    for (std::size_t i = 0; i < pixels.size(); i += 4)
+      pixels[i] = static_cast<std::uint8_t>(0xBF + i % 31);
+  const Bytes source = *samples::tex_pack(kSide, kSide, pixels, 0xC0);
+  Bytes out(kOutputSize);
+  for (auto _ : state) {
+    tex::decode_stream(source, 0xC0, out);
+    benchmark::DoNotOptimize(out.data());
+  }
+  set_bytes(state, kOutputSize);
+}
+BENCHMARK_CAPTURE(BM_TexDecode, literal_heavy, Mix::literal_heavy);
+BENCHMARK_CAPTURE(BM_TexDecode, run_heavy, Mix::run_heavy);
+BENCHMARK_CAPTURE(BM_TexDecode, mixed, Mix::mixed);
+BENCHMARK_CAPTURE(BM_TexDecode, escape_heavy, Mix::escape_heavy);
+
+void BM_M32Exchange(benchmark::State& state) {
+  const Bytes pixels = sample_data(Mix::literal_heavy, kOutputSize);
+  Bytes out(kOutputSize);
+  for (auto _ : state) {
+    m32::exchange_red_blue(pixels, out);
+    benchmark::DoNotOptimize(out.data());
+  }
+  set_bytes(state, kOutputSize);
+}
+BENCHMARK(BM_M32Exchange);
+
+void BM_M8PaletteAndRows(benchmark::State& state) {
+  constexpr std::uint16_t kSide = 4096;
+  const Bytes palette = samples::rainbow_palette();
+  const Bytes pixels = sample_data(Mix::mixed, kOutputSize);
+  Bytes out(kOutputSize);
+  for (auto _ : state) {
+    const m8::BmpPalette pal = m8::bmp_palette(palette);
+    m8::rows_bottom_first(pixels, kSide, kSide, out);
+    benchmark::DoNotOptimize(pal.data());
+    benchmark::DoNotOptimize(out.data());
+  }
+  set_bytes(state, kOutputSize + m8::kBmpPaletteLength);
+}
+BENCHMARK(BM_M8PaletteAndRows);
 
 }  // namespace
 

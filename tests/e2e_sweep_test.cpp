@@ -125,6 +125,15 @@ TEST_P(Sweep, SeededSingleByteMutations) {
   run_batches(mutants);
 }
 
+// Inputs that once misbehaved (found by fuzzing or by hand) stay here for good.
+TEST(Regressions, EveryKeptInputConvertsCleanly) {
+  std::vector<std::pair<std::string, Bytes>> inputs;
+  for (const std::string& name : list_folder(TEXPORT_REGRESSIONS_DIR))
+    inputs.emplace_back(name, read_file(fs::path(TEXPORT_REGRESSIONS_DIR) / name));
+  ASSERT_FALSE(inputs.empty());
+  convert_and_check(inputs);
+}
+
 INSTANTIATE_TEST_SUITE_P(Examples, Sweep, ::testing::ValuesIn(example_sources()),
                          [](const auto& info) {
                            std::string name = info.param;

@@ -1,14 +1,10 @@
 #include "convert/sfd.hpp"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 #include <iostream>
 
-#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
-#include <emmintrin.h>
-#endif
-
+#include "convert/byte_scan.hpp"
 #include "io/file_io.hpp"
 #include "io/report.hpp"
 #include "io/templates.hpp"
@@ -20,32 +16,13 @@ struct RunCodes {
   std::uint8_t sign;
   std::uint8_t span;  // run codes are sign .. sign + span, inside 0..255
 
-  bool is_run(std::uint8_t byte) const { return static_cast<std::uint8_t>(byte - sign) <= span; }
+  bool is_run(std::uint8_t byte) const { return ByteRange{sign, span}.contains(byte); }
   std::size_t copies(std::uint8_t code) const {
     return static_cast<std::size_t>(static_cast<std::uint8_t>(code - sign)) + 1;
   }
-
-  // The first run code in [from, end), or end. Literal stretches are the common case, so they
-  // are skipped sixteen bytes at a time where the processor has SSE2.
+  // The first run code in [from, end), or end.
   const std::uint8_t* next_run(const std::uint8_t* from, const std::uint8_t* end) const {
-    if (from != end && is_run(*from))
-      return from;  // runs often follow runs
-#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
-    const __m128i signs = _mm_set1_epi8(static_cast<char>(sign));
-    const __m128i spans = _mm_set1_epi8(static_cast<char>(span));
-    while (end - from >= 16) {
-      const __m128i offsets =
-          _mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(from)), signs);
-      const __m128i in_span = _mm_cmpeq_epi8(_mm_min_epu8(offsets, spans), offsets);
-      const auto mask = static_cast<unsigned>(_mm_movemask_epi8(in_span));
-      if (mask != 0)
-        return from + std::countr_zero(mask);
-      from += 16;
-    }
-#endif
-    while (from != end && !is_run(*from))
-      ++from;
-    return from;
+    return ByteRange{sign, span}.find_in(from, end);
   }
 };
 

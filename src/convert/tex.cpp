@@ -1,9 +1,11 @@
 #include "convert/tex.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <iostream>
 #include <optional>
 
+#include "convert/byte_scan.hpp"
 #include "io/file_io.hpp"
 #include "io/report.hpp"
 #include "io/templates.hpp"
@@ -18,7 +20,80 @@ struct ByteClasses {
   bool is_escape(std::uint8_t byte) const { return sign >= 1 && byte == sign - 1; }
   bool is_run_code(std::uint8_t byte) const { return byte >= sign && byte <= sign + kRunCodeSpan; }
   unsigned difference(std::uint8_t code) const { return code - sign + 1; }
+
+  // Escape byte and run codes together: S - 1 (when S >= 1) to S + 29 (at most 255).
+  ByteRange special() const {
+    const unsigned low = sign >= 1 ? sign - 1 : 0;
+    const unsigned high = std::min(sign + kRunCodeSpan, 255u);
+    return {static_cast<std::uint8_t>(low), static_cast<std::uint8_t>(high - low)};
+  }
 };
+
+// The decoding without a trace, into a buffer of all `limit` pixels: after the two dropped bytes,
+// literals are copied and runs filled in bulk. Stops exactly where the stepwise decoding stops.
+DecodeResult decode_in_bulk(ByteView source, const ByteClasses& classes, std::uint64_t limit,
+                            MutableBytes pixels) {
+  DecodeResult result;
+  std::int64_t& position = result.position;
+  const std::uint8_t* const begin = source.data();
+  const std::uint8_t* const end = begin + source.size();
+  const std::uint8_t* in = begin + std::min<std::size_t>(kStreamOffset, source.size());
+  std::uint8_t* const out = pixels.data();
+
+  // The first decoded bytes are dropped; a run may reach past them into the pixels.
+  while (position < 0 && in != end) {
+    const std::uint8_t byte = *in;
+    if (classes.is_run_code(byte)) {
+      if (end - in < 2)
+        return {StreamEnd::byte_missing, position};
+      for (unsigned copy = 0; copy <= classes.difference(byte); ++copy, ++position)
+        if (position >= 0 && static_cast<std::uint64_t>(position) < limit)
+          out[static_cast<std::size_t>(position)] = in[1];
+        else if (position >= 0)
+          break;
+      in += 2;
+      continue;
+    }
+    if (classes.is_escape(byte) && ++in == end)
+      return {StreamEnd::byte_missing, position};
+    ++position;  // below 0: dropped, whatever it is
+    ++in;
+  }
+
+  const ByteRange special = classes.special();
+  while (in != end) {
+    const std::uint64_t room = limit - static_cast<std::uint64_t>(position);
+    const std::uint8_t* const next = special.find_in(in, end);
+    const auto literals = static_cast<std::uint64_t>(next - in);
+    if (literals > room) {  // the image fills, and the next literal meets it full
+      if (room != 0)
+        std::memcpy(out + position, in, static_cast<std::size_t>(room));
+      position += static_cast<std::int64_t>(room);
+      return {StreamEnd::image_full, position};
+    }
+    if (literals != 0)
+      std::memcpy(out + position, in, static_cast<std::size_t>(literals));
+    position += static_cast<std::int64_t>(literals);
+    in = next;
+    if (in == end)
+      break;
+    if (end - in < 2)
+      return {StreamEnd::byte_missing, position};
+    if (classes.is_run_code(*in)) {
+      const std::uint64_t copies =
+          std::min<std::uint64_t>(classes.difference(*in) + 1, limit - position);
+      if (copies != 0)
+        std::memset(out + position, in[1], static_cast<std::size_t>(copies));
+      position += static_cast<std::int64_t>(copies);
+    } else {  // escape: the next byte is a literal, whatever its value
+      if (static_cast<std::uint64_t>(position) == limit)
+        return {StreamEnd::image_full, position};
+      out[position++] = in[1];
+    }
+    in += 2;
+  }
+  return result;
+}
 
 }  // namespace
 
@@ -61,6 +136,8 @@ DecodeResult decode_stream(ByteView source, std::uint8_t sign, std::uint64_t lim
   if (!pixels.empty() && pixels.size() != limit)
     std::abort();
   const ByteClasses classes{sign};
+  if (!trace && pixels.size() == limit)
+    return decode_in_bulk(source, classes, limit, pixels);
   DecodeResult result;
   std::int64_t& position = result.position;
   const auto image_full = [&] {
