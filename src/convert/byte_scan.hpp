@@ -6,10 +6,7 @@
 #include <bit>
 #include <cstdint>
 
-#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
-#include <emmintrin.h>
-#define TEXPORT_HAVE_SSE2 1
-#endif
+#include "convert/simd.hpp"
 
 namespace texport {
 

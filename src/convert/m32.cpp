@@ -2,6 +2,7 @@
 
 #include <iostream>
 
+#include "convert/simd.hpp"
 #include "io/file_io.hpp"
 #include "io/report.hpp"
 #include "io/templates.hpp"
@@ -46,11 +47,29 @@ ImageLookup find_image(ByteView source) {
 void exchange_red_blue(ByteView pixels, MutableBytes out) {
   if (out.size() != pixels.size() || pixels.size() % kBytesPerPixel != 0)
     std::abort();
-  for (std::size_t at = 0; at < pixels.size(); at += kBytesPerPixel) {
-    for (std::size_t i = 0; i < kBytesPerPixel; ++i)
-      out[at + i] = pixels[at + i];
-    out[at + kRedByte] = pixels[at + kBlueByte];
-    out[at + kBlueByte] = pixels[at + kRedByte];
+  static_assert(kBytesPerPixel == 4 && kRedByte == 0 && kBlueByte == 2);
+  // A pixel read as a little-endian u32 is 0xAABBGGRR: keep alpha and green, swap the low and
+  // the third byte. Sixteen bytes (four pixels) at a time where the processor has SSE2.
+  const std::uint8_t* in = pixels.data();
+  std::uint8_t* to = out.data();
+  std::size_t left = pixels.size();
+#ifdef TEXPORT_HAVE_SSE2
+  const __m128i kept = _mm_set1_epi32(static_cast<int>(0xFF00FF00u));
+  const __m128i low = _mm_set1_epi32(0xFF);
+  for (; left >= 16; left -= 16, in += 16, to += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    const __m128i swapped = _mm_or_si128(_mm_and_si128(v, kept),
+                                         _mm_or_si128(_mm_and_si128(_mm_srli_epi32(v, 16), low),
+                                                      _mm_slli_epi32(_mm_and_si128(v, low), 16)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), swapped);
+  }
+#endif
+  for (; left >= kBytesPerPixel;
+       left -= kBytesPerPixel, in += kBytesPerPixel, to += kBytesPerPixel) {
+    to[kRedByte] = in[kBlueByte];
+    to[1] = in[1];
+    to[kBlueByte] = in[kRedByte];
+    to[3] = in[3];
   }
 }
 
