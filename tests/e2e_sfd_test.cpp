@@ -47,7 +47,9 @@ std::vector<SfdFrame> some_frames(std::size_t count, std::uint32_t seed) {
 long baseline_peak_rss_kib() {
   static const long baseline = [] {
     TempFolder empty;
-    return run_in(empty.path(), default_exe()).peak_rss_kib;
+    RunOptions options;
+    options.measure_memory = true;
+    return run_in(empty.path(), default_exe(), options).peak_rss_kib;
   }();
   return baseline;
 }
@@ -230,7 +232,9 @@ TEST_F(SfdRun, TwoGibibyteSourceIsRefusedFromItsSize) {
   { std::ofstream sparse(folder / "huge.sfd", std::ios::binary); }
   fs::resize_file(folder / "huge.sfd", std::uint64_t{1} << 31);
   write_file(folder / "small.sfd", samples::sfd_container({{1, 1, {4}}}));
-  const RunResult run = run_in(folder.path(), default_exe());
+  RunOptions memory;
+  memory.measure_memory = true;
+  const RunResult run = run_in(folder.path(), default_exe(), memory);
   EXPECT_EQ(run.exit_status, 0);
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err.rfind("texport: huge.sfd: refused: 2147483648 bytes", 0), 0u) << run.err;
@@ -242,7 +246,9 @@ TEST_F(SfdRun, NestedLayersUnpackingPastTwoGibibytesAreRefusedInBoundedMemory) {
   const Bytes bomb = samples::sfd_nested_bomb(6, 76);  // six layers, the innermost 2.18 GB
   ASSERT_LT(bomb.size(), 4096u);
   write_file(folder / "bomb.sfd", bomb);
-  const RunResult run = run_in(folder.path(), default_exe());
+  RunOptions memory;
+  memory.measure_memory = true;
+  const RunResult run = run_in(folder.path(), default_exe(), memory);
   EXPECT_EQ(run.exit_status, 0);
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err,
@@ -267,7 +273,9 @@ TEST_F(SfdRun, ThousandsOfNestedLayersConvertInMemoryOfTheLargestLayer) {
   for (int depth = 0; depth < 3000; ++depth)
     layer = *samples::sfd_pack(layer, depth == 0 ? 0xFE : 0xFF);
   write_file(folder / "deep.sfd", layer);
-  const RunResult run = run_in(folder.path(), default_exe());
+  RunOptions memory;
+  memory.measure_memory = true;
+  const RunResult run = run_in(folder.path(), default_exe(), memory);
   EXPECT_EQ(run.exit_status, 0);
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err, "");

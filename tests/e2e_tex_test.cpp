@@ -189,7 +189,9 @@ TEST_F(TexRun, OnlyImagesBelow512OnBothSidesAreWritten) {
 TEST_F(TexRun, HugeHeaderCostsNoMemory) {
   write_file(folder / "huge.tex",
              samples::tex_packed_from_stream(0xFFFF, 0xFFFF, 100, Bytes(1000, 129)));
-  const RunResult run = run_in(folder.path(), all_passes_exe());
+  RunOptions memory;
+  memory.measure_memory = true;
+  const RunResult run = run_in(folder.path(), all_passes_exe(), memory);
   EXPECT_EQ(run.exit_status, 0);
   EXPECT_EQ(run.out, "huge.tex\n");
   EXPECT_EQ(run.err.rfind("texport: huge.tex: not written: 65535 x 65535 pixels", 0), 0u)

@@ -78,6 +78,15 @@ std::string without_carriage_returns(std::string text) {
   return out;
 }
 
+// VmHWM of a running process: the peak resident memory of its current program image.
+long peak_memory_kib(pid_t process) {
+  std::ifstream status("/proc/" + std::to_string(process) + "/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("VmHWM:", 0) == 0)
+      return std::stol(line.substr(6));
+  return 0;
+}
+
 }  // namespace
 
 bool windows_semantics() {
@@ -122,13 +131,18 @@ RunResult run_in(const fs::path& folder, const fs::path& exe, const RunOptions& 
     argv_strings = split_words(runner);
   argv_strings.push_back(exe.string());
 
+  int input_pipe[2] = {-1, -1};
+  if (options.measure_memory && ::pipe(input_pipe) != 0)
+    throw std::runtime_error("pipe failed");
   const pid_t child = ::fork();
   if (child < 0)
     throw std::runtime_error("fork failed");
   if (child == 0) {
     if (::chdir(folder.c_str()) != 0)
       _exit(126);
-    const int in = ::open("/dev/null", O_RDONLY);
+    const int in = options.measure_memory ? input_pipe[0] : ::open("/dev/null", O_RDONLY);
+    if (options.measure_memory)
+      ::close(input_pipe[1]);
     const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (in < 0 || out < 0 || err < 0)
@@ -150,16 +164,31 @@ RunResult run_in(const fs::path& folder, const fs::path& exe, const RunOptions& 
     ::execvp(argv[0], argv.data());
     _exit(127);
   }
-  int status = 0;
-  rusage usage{};
-  while (::wait4(child, &status, 0, &usage) < 0 && errno == EINTR) {
-  }
   RunResult result;
+  int status = 0;
+  bool reaped = false;
+  if (options.measure_memory) {
+    ::close(input_pipe[0]);
+    // Wait for the prompt (or the end of the child), then read the high-water mark.
+    for (int waited_ms = 0; waited_ms < 600000; ++waited_ms) {
+      if (::waitpid(child, &status, WNOHANG) == child) {
+        reaped = true;
+        break;
+      }
+      if (slurp(out_path).find("ress any key") != std::string::npos) {
+        result.peak_rss_kib = peak_memory_kib(child);
+        break;
+      }
+      ::usleep(1000);
+    }
+    ::close(input_pipe[1]);
+  }
+  while (!reaped && ::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
   if (WIFEXITED(status))
     result.exit_status = WEXITSTATUS(status);
   if (WIFSIGNALED(status))
     result.signal = WTERMSIG(status);
-  result.peak_rss_kib = usage.ru_maxrss;
   result.raw_out = slurp(out_path);
   result.err = slurp(err_path);
   if (windows_semantics()) {

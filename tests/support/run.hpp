@@ -31,6 +31,11 @@ class TempFolder {
 struct RunOptions {
   std::optional<rlim_t> file_size_limit;  // RLIMIT_FSIZE for the child, SIGXFSZ ignored
   std::vector<std::string> extra_environment;
+  // Standard input is a pipe held open until the key-press prompt appears; the tool's peak
+  // memory is then read from /proc while it waits. (A forked child's rusage would also count
+  // the test process's own memory from before the exec.) The pipe is closed after, which reads
+  // as end of input, as /dev/null does.
+  bool measure_memory = false;
 };
 
 struct RunResult {
@@ -39,7 +44,7 @@ struct RunResult {
   std::string out;  // standard output with the key-press prompt line removed
   std::string raw_out;
   std::string err;
-  long peak_rss_kib = 0;
+  long peak_rss_kib = 0;  // measure_memory only: the tool's own peak resident memory
   bool prompt_seen = false;
 };
 
