@@ -5,6 +5,7 @@
 
 #include "encoders.hpp"
 #include "io/templates.hpp"
+#include "support/expected.hpp"
 #include "support/run.hpp"
 
 namespace texport::testing {
@@ -15,41 +16,6 @@ Bytes recognisable(std::size_t length, std::uint8_t seed) {
   for (std::size_t i = 0; i < bytes.size(); ++i)
     bytes[i] = static_cast<std::uint8_t>(seed + 11 * i);
   return bytes;
-}
-
-// The TGA for an x * y image of RGBA pixels: the header's first 18 bytes with width and height
-// patched in, then the pixels with red and blue exchanged.
-Bytes expected_tga(const Bytes& header, std::uint16_t x, std::uint16_t y, const Bytes& rgba) {
-  Bytes out(18 + rgba.size());
-  std::copy_n(header.begin(), 18, out.begin());
-  write_u16le(out, 12, x);
-  write_u16le(out, 14, y);
-  for (std::size_t at = 0; at < rgba.size(); at += 4) {
-    out[18 + at] = rgba[at + 2];
-    out[18 + at + 1] = rgba[at + 1];
-    out[18 + at + 2] = rgba[at];
-    out[18 + at + 3] = rgba[at + 3];
-  }
-  return out;
-}
-
-// The BMP for an x * y image of indices: the header's first 54 bytes with width and height
-// patched in, the palette as blue, green, red, 0, the rows bottom first, and a final zero.
-Bytes expected_bmp(const Bytes& header, std::uint16_t x, std::uint16_t y, const Bytes& palette,
-                   const Bytes& indices) {
-  Bytes out(1079 + indices.size(), 0);
-  std::copy_n(header.begin(), 54, out.begin());
-  write_u16le(out, 18, x);
-  write_u16le(out, 22, y);
-  for (std::size_t i = 0; i < 256; ++i) {
-    out[54 + 4 * i] = palette[3 * i + 2];
-    out[54 + 4 * i + 1] = palette[3 * i + 1];
-    out[54 + 4 * i + 2] = palette[3 * i];
-  }
-  for (std::size_t row = 0; row < y; ++row)
-    std::copy_n(indices.begin() + static_cast<std::ptrdiff_t>(row * x), x,
-                out.begin() + static_cast<std::ptrdiff_t>(1078 + (y - 1 - row) * x));
-  return out;
 }
 
 // The colours of an image of indices, top row first, as a reader's "rgb" output gives them.

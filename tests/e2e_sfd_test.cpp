@@ -7,6 +7,7 @@
 
 #include "encoders.hpp"
 #include "io/templates.hpp"
+#include "support/expected.hpp"
 #include "support/run.hpp"
 
 namespace texport::testing {
@@ -24,12 +25,7 @@ Bytes test_template() {
 // What a frame's TIF must hold: the template's first 1706 bytes, width and height patched in,
 // the pixels, and a final zero byte.
 Bytes expected_tif(const Bytes& header, const SfdFrame& frame) {
-  Bytes out(kTifHeaderLength + frame.pixels.size() + 1, 0);
-  std::copy_n(header.begin(), kTifHeaderLength, out.begin());
-  write_u16le(out, 30, frame.width);
-  write_u16le(out, 42, frame.height);
-  std::copy(frame.pixels.begin(), frame.pixels.end(), out.begin() + kTifHeaderLength);
-  return out;
+  return testing::expected_tif(header, frame.width, frame.height, frame.pixels);
 }
 
 std::vector<SfdFrame> some_frames(std::size_t count, std::uint32_t seed) {

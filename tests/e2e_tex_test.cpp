@@ -7,6 +7,7 @@
 #include "convert/tex.hpp"
 #include "encoders.hpp"
 #include "io/templates.hpp"
+#include "support/expected.hpp"
 #include "support/run.hpp"
 
 namespace texport::testing {
@@ -17,19 +18,6 @@ Bytes test_template() {
   for (std::size_t i = 0; i < header.size(); ++i)
     header[i] = static_cast<std::uint8_t>(i * 13 + 5);
   return header;
-}
-
-// What a texture's TIF must hold: the template's first 1706 bytes with width and height patched
-// in, width * height pixels (`pixels`, then zeros where it is short), and a final zero byte.
-Bytes expected_tif(const Bytes& header, std::uint16_t width, std::uint16_t height,
-                   const Bytes& pixels) {
-  const std::size_t count = std::size_t{width} * height;
-  Bytes out(kTifHeaderLength + count + 1, 0);
-  std::copy_n(header.begin(), kTifHeaderLength, out.begin());
-  write_u16le(out, 30, width);
-  write_u16le(out, 42, height);
-  std::copy_n(pixels.begin(), std::min(count, pixels.size()), out.begin() + kTifHeaderLength);
-  return out;
 }
 
 // Pixels that use every byte value, so a packed form needs escapes as well as runs.

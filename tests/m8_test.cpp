@@ -4,6 +4,7 @@
 
 #include "encoders.hpp"
 #include "io/templates.hpp"
+#include "support/expected.hpp"
 #include "support/scratch.hpp"
 
 namespace texport::m8 {
@@ -147,19 +148,7 @@ class M8Convert : public ::testing::Test {
   // What the BMP must hold: the template's 54 bytes with width and height patched in, the
   // reversed palette, the rows bottom first and a final zero byte.
   Bytes expected_bmp(std::uint16_t x, std::uint16_t y, const Bytes& palette, const Bytes& rows) {
-    Bytes out(1079 + rows.size(), 0);
-    std::copy(header.begin(), header.end(), out.begin());
-    write_u16le(out, 18, x);
-    write_u16le(out, 22, y);
-    for (std::size_t i = 0; i < 256; ++i) {
-      out[54 + 4 * i] = palette[3 * i + 2];
-      out[54 + 4 * i + 1] = palette[3 * i + 1];
-      out[54 + 4 * i + 2] = palette[3 * i];
-    }
-    for (std::size_t k = 0; k < y; ++k)
-      std::copy_n(rows.begin() + static_cast<std::ptrdiff_t>((y - 1 - k) * x), x,
-                  out.begin() + static_cast<std::ptrdiff_t>(1078 + k * x));
-    return out;
+    return testing::expected_bmp(header, x, y, palette, rows);
   }
 };
 

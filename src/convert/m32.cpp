@@ -83,15 +83,12 @@ void convert_m32(ByteView source, const std::string& name) {
       std::cout << "unsupported " << name << "\n" << std::flush;
       return;
     case ImageStatus::truncated_fields:
-      report_problem(name, "not converted: it has " + std::to_string(source.size()) +
-                               " bytes, too few for its width and height (" +
-                               std::to_string(lookup.needed) + " needed)");
+      report_too_short(name, source.size(), "its width and height", lookup.needed);
       return;
     case ImageStatus::truncated_pixels:
-      report_problem(name, "not converted: it has " + std::to_string(source.size()) +
-                               " bytes, too few for a " + std::to_string(image.x) + " x " +
-                               std::to_string(image.y) + " image (" +
-                               std::to_string(lookup.needed) + " needed)");
+      report_too_short(name, source.size(),
+                       "a " + std::to_string(image.x) + " x " + std::to_string(image.y) + " image",
+                       lookup.needed);
       return;
   }
   const std::string output_name = name + ".tga";

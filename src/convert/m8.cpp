@@ -67,15 +67,12 @@ void convert_m8(ByteView source, const std::string& name) {
     case ImageStatus::found:
       break;
     case ImageStatus::truncated_fields:
-      report_problem(name, "not converted: it has " + std::to_string(source.size()) +
-                               " bytes, too few for its width and height (" +
-                               std::to_string(lookup.needed) + " needed)");
+      report_too_short(name, source.size(), "its width and height", lookup.needed);
       return;
     case ImageStatus::truncated_pixels:
-      report_problem(name, "not converted: it has " + std::to_string(source.size()) +
-                               " bytes, too few for a " + std::to_string(image.x) + " x " +
-                               std::to_string(image.y) + " image (" +
-                               std::to_string(lookup.needed) + " needed)");
+      report_too_short(name, source.size(),
+                       "a " + std::to_string(image.x) + " x " + std::to_string(image.y) + " image",
+                       lookup.needed);
       return;
   }
   const BmpPalette pal = bmp_palette(image.palette);
