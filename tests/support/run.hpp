@@ -57,7 +57,9 @@ fs::path all_passes_exe();
 // Windows differs on purpose in a few ways, and the tests that meet them ask this:
 //  - the search reports names in the folder's own order, not sorted;
 //  - "*.sfd" also matches names whose 8.3 short name ends in .SFD (y.sfdx);
-//  - the key-press prompt is the command interpreter's own text.
+//  - the key-press prompt is the command interpreter's own text;
+//  - files cannot be made to vanish by a preloaded library, and the traced build is native only,
+//    so those tests skip themselves.
 // Line ends written in text mode ("\r\n") are turned into "\n" before any test looks.
 bool windows_semantics();
 
