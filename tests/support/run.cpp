@@ -155,6 +155,15 @@ RunResult run_in(const fs::path& folder, const fs::path& exe, const RunOptions& 
       const rlimit limit{*options.file_size_limit, *options.file_size_limit};
       ::setrlimit(RLIMIT_FSIZE, &limit);
     }
+    std::string sanitizer_options;
+    if (options.measure_memory) {
+      // Under AddressSanitizer freed blocks wait in a quarantine before reuse; measure the
+      // tool's own memory, not the quarantine's.
+      const char* inherited = std::getenv("ASAN_OPTIONS");
+      sanitizer_options =
+          std::string("ASAN_OPTIONS=") + (inherited ? inherited : "") + ":quarantine_size_mb=0";
+      ::putenv(sanitizer_options.data());
+    }
     for (const std::string& assignment : options.extra_environment)
       ::putenv(const_cast<char*>(assignment.c_str()));
     std::vector<char*> argv;
