@@ -7,40 +7,41 @@ namespace {
 
 struct TemplateCase {
   const char* what;
-  const TemplateSpec* spec;
+  const HeaderTemplate* header_template;
 };
 
 class Templates : public ::testing::TestWithParam<TemplateCase> {};
 
 TEST_P(Templates, OnlyTheHeaderBytesOfALongTemplateArePlacedAndPatched) {
-  const TemplateSpec& spec = *GetParam().spec;
-  Bytes long_template(spec.header_length + 500);
+  const HeaderTemplate& header_template = *GetParam().header_template;
+  Bytes long_template(header_template.header_length + 500);
   for (std::size_t i = 0; i < long_template.size(); ++i)
     long_template[i] = static_cast<std::uint8_t>(i * 7 + 1);
-  Bytes out(spec.header_length + 10, 0xEE);
-  EXPECT_TRUE(place_header(spec, long_template, out, 300, 0x0201));
-  for (std::size_t i = 0; i < spec.header_length; ++i) {
-    if (i == spec.width_offset || i == spec.width_offset + 1 || i == spec.height_offset ||
-        i == spec.height_offset + 1)
+  Bytes out(header_template.header_length + 10, 0xEE);
+  EXPECT_TRUE(place_header(header_template, long_template, out, 300, 0x0201));
+  for (std::size_t i = 0; i < header_template.header_length; ++i) {
+    if (i == header_template.width_offset || i == header_template.width_offset + 1 ||
+        i == header_template.height_offset || i == header_template.height_offset + 1)
       continue;
     ASSERT_EQ(out[i], long_template[i]) << i;
   }
-  EXPECT_EQ(out[spec.width_offset], 0x2C);
-  EXPECT_EQ(out[spec.width_offset + 1], 0x01);
-  EXPECT_EQ(out[spec.height_offset], 0x01);
-  EXPECT_EQ(out[spec.height_offset + 1], 0x02);
-  for (std::size_t i = spec.header_length; i < out.size(); ++i)
+  EXPECT_EQ(out[header_template.width_offset], 0x2C);
+  EXPECT_EQ(out[header_template.width_offset + 1], 0x01);
+  EXPECT_EQ(out[header_template.height_offset], 0x01);
+  EXPECT_EQ(out[header_template.height_offset + 1], 0x02);
+  for (std::size_t i = header_template.header_length; i < out.size(); ++i)
     ASSERT_EQ(out[i], 0xEE) << i;
 }
 
 TEST_P(Templates, MissingOrShortTemplateGivesTheBuiltInHeader) {
-  const TemplateSpec& spec = *GetParam().spec;
-  const Bytes builtin = spec.builtin_header(64, 48);
-  ASSERT_EQ(builtin.size(), spec.header_length);
+  const HeaderTemplate& header_template = *GetParam().header_template;
+  const Bytes builtin = header_template.builtin_header(64, 48);
+  ASSERT_EQ(builtin.size(), header_template.header_length);
   for (const std::optional<Bytes>& template_bytes :
-       {std::optional<Bytes>{}, std::optional<Bytes>{Bytes(spec.header_length - 1, 0x55)}}) {
-    Bytes out(spec.header_length, 0xEE);
-    EXPECT_FALSE(place_header(spec, template_bytes, out, 64, 48));
+       {std::optional<Bytes>{},
+        std::optional<Bytes>{Bytes(header_template.header_length - 1, 0x55)}}) {
+    Bytes out(header_template.header_length, 0xEE);
+    EXPECT_FALSE(place_header(header_template, template_bytes, out, 64, 48));
     EXPECT_EQ(out, builtin);
   }
 }

@@ -44,10 +44,10 @@ std::set<std::string, std::less<>>& reported_templates() {
   return names;
 }
 
-void report_stand_in_once(const TemplateSpec& spec, const std::string& why) {
-  if (!reported_templates().emplace(spec.file_name).second)
+void report_stand_in_once(const HeaderTemplate& header_template, const std::string& why) {
+  if (!reported_templates().emplace(header_template.file_name).second)
     return;
-  report_problem(spec.file_name, why + "; using a built-in header instead");
+  report_problem(header_template.file_name, why + "; using a built-in header instead");
 }
 
 }  // namespace
@@ -125,21 +125,21 @@ Bytes builtin_bmp_header(std::uint16_t width, std::uint16_t height) {
   return header;
 }
 
-bool place_header(const TemplateSpec& spec, const std::optional<Bytes>& template_bytes,
+bool place_header(const HeaderTemplate& header_template, const std::optional<Bytes>& template_bytes,
                   MutableBytes out, std::uint16_t width, std::uint16_t height) {
-  require_fits(out.size(), 0, spec.header_length);
-  const bool usable = template_bytes && template_bytes->size() >= spec.header_length;
-  const Bytes header = usable ? Bytes() : spec.builtin_header(width, height);
+  require_fits(out.size(), 0, header_template.header_length);
+  const bool usable = template_bytes && template_bytes->size() >= header_template.header_length;
+  const Bytes header = usable ? Bytes() : header_template.builtin_header(width, height);
   const Bytes& source = usable ? *template_bytes : header;
-  std::copy_n(source.begin(), spec.header_length, out.begin());
-  write_u16le(out, spec.width_offset, width);
-  write_u16le(out, spec.height_offset, height);
+  std::copy_n(source.begin(), header_template.header_length, out.begin());
+  write_u16le(out, header_template.width_offset, width);
+  write_u16le(out, header_template.height_offset, height);
   return usable;
 }
 
-void load_template(const TemplateSpec& spec, MutableBytes out, std::uint16_t width,
+void load_template(const HeaderTemplate& header_template, MutableBytes out, std::uint16_t width,
                    std::uint16_t height) {
-  const std::string name(spec.file_name);
+  const std::string name(header_template.file_name);
   std::optional<Bytes> template_bytes;
   std::string why;
   errno = 0;
@@ -148,13 +148,13 @@ void load_template(const TemplateSpec& spec, MutableBytes out, std::uint16_t wid
     why = std::string("cannot open it") + (errno ? std::string(": ") + std::strerror(errno) : "");
   } else {
     const std::streamoff size2 = infile2.tellg();
-    if (size2 < static_cast<std::streamoff>(spec.header_length)) {
+    if (size2 < static_cast<std::streamoff>(header_template.header_length)) {
       why = size2 < 0 ? "cannot read it"
                       : "it has " + std::to_string(size2) + " bytes, fewer than the " +
-                            std::to_string(spec.header_length) + " it needs";
+                            std::to_string(header_template.header_length) + " it needs";
     } else {
       // Only the header bytes can reach an output, so only they are read.
-      Bytes header(spec.header_length);
+      Bytes header(header_template.header_length);
       infile2.seekg(0, std::ios::beg);
       if (infile2.read(reinterpret_cast<char*>(header.data()),
                        static_cast<std::streamsize>(header.size())))
@@ -163,21 +163,21 @@ void load_template(const TemplateSpec& spec, MutableBytes out, std::uint16_t wid
         why = "cannot read it";
     }
   }
-  if (!place_header(spec, template_bytes, out, width, height))
-    report_stand_in_once(spec, why);
+  if (!place_header(header_template, template_bytes, out, width, height))
+    report_stand_in_once(header_template, why);
 }
 
-std::optional<Bytes> start_output(const TemplateSpec& spec, std::uint16_t width,
+std::optional<Bytes> start_output(const HeaderTemplate& header_template, std::uint16_t width,
                                   std::uint16_t height, std::uint64_t payload_length,
                                   const std::string& output_name) {
-  const std::uint64_t length = output_length(spec, payload_length);
+  const std::uint64_t length = output_length(header_template, payload_length);
   if (length > kMaxLength) {
     report_problem(output_name, "not written: " + std::to_string(length) +
                                     " bytes would reach 2 GiB, more than this tool handles");
     return std::nullopt;
   }
   std::optional<Bytes> out(std::in_place, static_cast<std::size_t>(length), std::uint8_t{0});
-  load_template(spec, *out, width, height);
+  load_template(header_template, *out, width, height);
   return out;
 }
 

@@ -20,7 +20,7 @@
 
 namespace texport {
 
-struct TemplateSpec {
+struct HeaderTemplate {
   std::string_view file_name;
   std::size_t header_length;  // bytes of the template that reach an output
   std::size_t width_offset;
@@ -37,12 +37,12 @@ inline constexpr std::size_t kTifHeaderLength = 1706;
 inline constexpr std::size_t kTgaHeaderLength = 18;
 inline constexpr std::size_t kBmpHeaderLength = 54;
 
-inline constexpr TemplateSpec kTifTemplate{"HEADER.TIF",      kTifHeaderLength, 30, 42, 1,
-                                           builtin_tif_header};
-inline constexpr TemplateSpec kTgaTemplate{"HEADERTGA32",     kTgaHeaderLength, 12, 14, 0,
-                                           builtin_tga_header};
-inline constexpr TemplateSpec kBmpTemplate{"HEADERBMP", kBmpHeaderLength,  18, 22,
-                                           1,           builtin_bmp_header};
+inline constexpr HeaderTemplate kTifTemplate{"HEADER.TIF",      kTifHeaderLength, 30, 42, 1,
+                                             builtin_tif_header};
+inline constexpr HeaderTemplate kTgaTemplate{"HEADERTGA32",     kTgaHeaderLength, 12, 14, 0,
+                                             builtin_tga_header};
+inline constexpr HeaderTemplate kBmpTemplate{"HEADERBMP", kBmpHeaderLength,  18, 22,
+                                             1,           builtin_bmp_header};
 
 static_assert(kTifTemplate.width_offset + 2 <= kTifTemplate.header_length);
 static_assert(kTifTemplate.height_offset + 2 <= kTifTemplate.header_length);
@@ -50,25 +50,26 @@ static_assert(kTgaTemplate.height_offset + 2 <= kTgaTemplate.header_length);
 static_assert(kBmpTemplate.height_offset + 2 <= kBmpTemplate.header_length);
 
 // Length of an output whose payload (the bytes behind the header) has `payload_length` bytes.
-constexpr std::uint64_t output_length(const TemplateSpec& spec, std::uint64_t payload_length) {
-  return spec.header_length + payload_length + spec.trailing_bytes;
+constexpr std::uint64_t output_length(const HeaderTemplate& header_template,
+                                      std::uint64_t payload_length) {
+  return header_template.header_length + payload_length + header_template.trailing_bytes;
 }
 
 // Puts the header bytes of a template at the front of `out` and patches width and height in.
 // Pure: `template_bytes` is what the template file held (nullopt when it could not be read).
 // Returns false when the built-in header had to stand in.
-bool place_header(const TemplateSpec& spec, const std::optional<Bytes>& template_bytes,
+bool place_header(const HeaderTemplate& header_template, const std::optional<Bytes>& template_bytes,
                   MutableBytes out, std::uint16_t width, std::uint16_t height);
 
 // Reads the template file anew (a template changed during a run takes effect from the next image)
 // and places its header into the front of `out`, reporting a built-in stand-in once per run.
-void load_template(const TemplateSpec& spec, MutableBytes out, std::uint16_t width,
+void load_template(const HeaderTemplate& header_template, MutableBytes out, std::uint16_t width,
                    std::uint16_t height);
 
 // Allocates a zero-filled output for `payload_length` bytes behind the header, with the header
 // loaded and patched. An output that would reach 2 GiB is reported under `output_name` and
 // refused (nullopt).
-std::optional<Bytes> start_output(const TemplateSpec& spec, std::uint16_t width,
+std::optional<Bytes> start_output(const HeaderTemplate& header_template, std::uint16_t width,
                                   std::uint16_t height, std::uint64_t payload_length,
                                   const std::string& output_name);
 
