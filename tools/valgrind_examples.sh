@@ -3,7 +3,7 @@
 # any memory error or leak fails. Usage: tools/valgrind_examples.sh [BUILD_DIR]
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-"$root/build"}
+build=$(cd "${1:-$root/build}" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp "$root"/examples/* "$work/"
