@@ -4,7 +4,7 @@
 # Findings (crash-*, leak-*, timeout-*) are written to BUILD_DIR/fuzz-findings; any finding fails.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-"$root/build-fuzz"}
+build=$(cd "${1:-$root/build-fuzz}" && pwd)
 seconds=${2:-60}
 findings="$build/fuzz-findings"
 mkdir -p "$findings"
