@@ -59,7 +59,8 @@ fs::path all_passes_exe();
 //  - "*.sfd" also matches names whose 8.3 short name ends in .SFD (y.sfdx);
 //  - the key-press prompt is the command interpreter's own text;
 //  - files cannot be made to vanish by a preloaded library, and the traced build is native only,
-//    so those tests skip themselves.
+//    so those tests skip themselves;
+//  - each run costs several times more, so the damage sweep takes an eighth of its inputs.
 // Line ends written in text mode ("\r\n") are turned into "\n" before any test looks.
 bool windows_semantics();
 
