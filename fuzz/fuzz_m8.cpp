@@ -3,16 +3,10 @@
 #include <cstdlib>
 
 #include "convert/m8.hpp"
+#include "fuzz_checks.hpp"
 
 using namespace texport;
-
-namespace {
-
-bool inside(ByteView part, ByteView whole) {
-  return part.data() >= whole.data() && part.data() + part.size() <= whole.data() + whole.size();
-}
-
-}  // namespace
+using texport::fuzz::inside;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const ByteView source(data, size);

@@ -18,15 +18,6 @@ Bytes recognisable(std::size_t length, std::uint8_t seed) {
   return bytes;
 }
 
-// The colours of an image of indices, top row first, as a reader's "rgb" output gives them.
-Bytes colours_of(const Bytes& palette, const Bytes& indices) {
-  Bytes rgb(3 * indices.size());
-  for (std::size_t i = 0; i < indices.size(); ++i)
-    std::copy_n(palette.begin() + 3 * indices[i], 3,
-                rgb.begin() + static_cast<std::ptrdiff_t>(3 * i));
-  return rgb;
-}
-
 std::size_t line_count(const std::string& text) {
   return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
 }
@@ -186,27 +177,6 @@ TEST(M32M8BuiltInHeaders, OutputsReadBackPixelForPixel) {
     GTEST_SKIP() << "no image reader installed";
   EXPECT_EQ(decode_with_reader(tga, "rgba"), rgba);
   EXPECT_EQ(decode_with_reader(bmp, "rgb"), colours_of(palette, indices));
-}
-
-TEST(M32M8Examples, BundledSourcesConvertToTheirPictures) {
-  TempFolder folder;
-  for (const std::string& name : list_folder(TEXPORT_EXAMPLES_DIR))
-    fs::copy_file(fs::path(TEXPORT_EXAMPLES_DIR) / name, folder / name);
-  const RunResult run = run_in(folder.path(), all_passes_exe());
-  EXPECT_EQ(run.exit_status, 0);
-  EXPECT_EQ(run.err, "");
-  EXPECT_EQ(run.out.find("unsupported"), std::string::npos) << run.out;
-  // The three layouts hold the same picture, so they give the same file.
-  const Bytes stone = read_file(folder / "stone.m32.tga");
-  EXPECT_EQ(stone.size(), 18u + 4 * 64 * 48);
-  EXPECT_EQ(read_file(folder / "marble.m32.tga"), stone);
-  EXPECT_EQ(read_file(folder / "slate.m32.tga"), stone);
-  EXPECT_EQ(fs::file_size(folder / "tile.m8.bmp"), 1079u + 64 * 48);
-  if (!reader_available())
-    GTEST_SKIP() << "no image reader installed";
-  EXPECT_EQ(decode_with_reader(folder / "stone.m32.tga", "rgba"), samples::picture_rgba(64, 48));
-  EXPECT_EQ(decode_with_reader(folder / "tile.m8.bmp", "rgb"),
-            colours_of(samples::rainbow_palette(), samples::picture_indices(64, 48)));
 }
 
 }  // namespace

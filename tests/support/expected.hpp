@@ -59,4 +59,13 @@ inline Bytes expected_bmp(const Bytes& header, std::uint16_t x, std::uint16_t y,
   return out;
 }
 
+// The colours of an image of indices, top row first, as a reader's "rgb" output gives them.
+inline Bytes colours_of(const Bytes& palette, const Bytes& indices) {
+  Bytes rgb(3 * indices.size());
+  for (std::size_t i = 0; i < indices.size(); ++i)
+    std::copy_n(palette.begin() + 3 * indices[i], 3,
+                rgb.begin() + static_cast<std::ptrdiff_t>(3 * i));
+  return rgb;
+}
+
 }  // namespace texport::testing
