@@ -32,6 +32,8 @@ struct Decoded {
   std::vector<TraceEvent> events;
 };
 
+// Decodes twice: stepwise with a trace attached, and in bulk without one (the way the tool
+// converts), and expects both to give the same pixels and end in the same place.
 Decoded decode(const Bytes& source) {
   const Header header = read_header(source);
   EXPECT_EQ(header.layout, Layout::packed);
@@ -39,6 +41,11 @@ Decoded decode(const Bytes& source) {
   out.pixels.assign(static_cast<std::size_t>(pixel_count(header)), 0);
   out.result = decode_stream(source, header.sign, out.pixels,
                              [&](const TraceEvent& event) { out.events.push_back(event); });
+  Bytes bulk(out.pixels.size(), 0);
+  const DecodeResult untraced = decode_stream(source, header.sign, bulk);
+  EXPECT_EQ(bulk, out.pixels) << "the bulk decoding differs from the stepwise one";
+  EXPECT_EQ(untraced.end, out.result.end);
+  EXPECT_EQ(untraced.position, out.result.position);
   return out;
 }
 
