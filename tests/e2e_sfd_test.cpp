@@ -39,17 +39,6 @@ std::vector<SfdFrame> some_frames(std::size_t count, std::uint32_t seed) {
   return frames;
 }
 
-// Peak memory of the tool in an empty folder: what the runtime (or wine) costs by itself.
-long baseline_peak_rss_kib() {
-  static const long baseline = [] {
-    TempFolder empty;
-    RunOptions options;
-    options.measure_memory = true;
-    return run_in(empty.path(), default_exe(), options).peak_rss_kib;
-  }();
-  return baseline;
-}
-
 class SfdRun : public ::testing::Test {
  protected:
   TempFolder folder;
@@ -228,30 +217,27 @@ TEST_F(SfdRun, TwoGibibyteSourceIsRefusedFromItsSize) {
   { std::ofstream sparse(folder / "huge.sfd", std::ios::binary); }
   fs::resize_file(folder / "huge.sfd", std::uint64_t{1} << 31);
   write_file(folder / "small.sfd", samples::sfd_container({{1, 1, {4}}}));
-  RunOptions memory;
-  memory.measure_memory = true;
-  const RunResult run = run_in(folder.path(), default_exe(), memory);
+  const RunResult run = run_measuring_memory(folder.path(), default_exe());
   EXPECT_EQ(run.exit_status, 0);
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err.rfind("texport: huge.sfd: refused: 2147483648 bytes", 0), 0u) << run.err;
   EXPECT_TRUE(fs::exists(folder / "small.sfd1.tif"));
-  EXPECT_LT(run.peak_rss_kib - baseline_peak_rss_kib(), 64 * 1024) << "the source must not be read";
+  EXPECT_LT(run.peak_rss_kib - baseline_peak_memory_kib(default_exe()), 64 * 1024)
+      << "the source must not be read";
 }
 
 TEST_F(SfdRun, NestedLayersUnpackingPastTwoGibibytesAreRefusedInBoundedMemory) {
   const Bytes bomb = samples::sfd_nested_bomb(6, 76);  // six layers, the innermost 2.18 GB
   ASSERT_LT(bomb.size(), 4096u);
   write_file(folder / "bomb.sfd", bomb);
-  RunOptions memory;
-  memory.measure_memory = true;
-  const RunResult run = run_in(folder.path(), default_exe(), memory);
+  const RunResult run = run_measuring_memory(folder.path(), default_exe());
   EXPECT_EQ(run.exit_status, 0);
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err,
             "texport: bomb.sfd: refused: a packed layer unpacks to 2175815480 bytes, "
             "2 GiB or more\n");
   // The last layer held is 140 MB (the largest that can unpack past 2 GiB); nothing beyond.
-  EXPECT_LT(run.peak_rss_kib - baseline_peak_rss_kib(), 256 * 1024);
+  EXPECT_LT(run.peak_rss_kib - baseline_peak_memory_kib(default_exe()), 256 * 1024);
   RecordProperty("peak_rss_kib", std::to_string(run.peak_rss_kib));
 }
 
@@ -276,9 +262,7 @@ TEST_F(SfdRun, ThousandsOfNestedLayersConvertInMemoryOfTheLargestLayer) {
                 layer.begin() + static_cast<std::ptrdiff_t>(depth * layer_header));
   std::copy(container.begin(), container.end(), layer.end() - container.size());
   write_file(folder / "deep.sfd", layer);
-  RunOptions memory;
-  memory.measure_memory = true;
-  const RunResult run = run_in(folder.path(), default_exe(), memory);
+  const RunResult run = run_measuring_memory(folder.path(), default_exe());
   EXPECT_EQ(run.exit_status, 0);
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err, "");
@@ -286,7 +270,7 @@ TEST_F(SfdRun, ThousandsOfNestedLayersConvertInMemoryOfTheLargestLayer) {
     EXPECT_EQ(read_file(folder / ("deep.sfd" + std::to_string(i + 1) + ".tif")),
               expected_tif(header, frames[i]));
   // Holding every layer would take 3000 x 200 kB = 600 MB; two at a time take under 1 MB.
-  EXPECT_LT(run.peak_rss_kib - baseline_peak_rss_kib(), 16 * 1024);
+  EXPECT_LT(run.peak_rss_kib - baseline_peak_memory_kib(default_exe()), 16 * 1024);
   RecordProperty("peak_rss_kib", std::to_string(run.peak_rss_kib));
 }
 

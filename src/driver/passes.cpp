@@ -59,10 +59,20 @@ void scan_tex() {
   run_batch_pass("*.tex", [](const std::string& name) { load_pair(name, false); });
 }
 
-void load_m32(const std::string& name) {
+namespace {
+
+// Reads a source whole and hands it to its converter; a source that cannot be read is reported
+// by the reading and skipped.
+void load_and_convert(const std::string& name, void (*convert)(ByteView, const std::string&)) {
   const std::optional<Bytes> source = read_whole_file(name);
   if (source)
-    m32::convert_m32(*source, name);
+    convert(*source, name);
+}
+
+}  // namespace
+
+void load_m32(const std::string& name) {
+  load_and_convert(name, m32::convert_m32);
 }
 
 void scan_m32() {
@@ -70,9 +80,7 @@ void scan_m32() {
 }
 
 void load_m8(const std::string& name) {
-  const std::optional<Bytes> source = read_whole_file(name);
-  if (source)
-    m8::convert_m8(*source, name);
+  load_and_convert(name, m8::convert_m8);
 }
 
 void scan_m8() {

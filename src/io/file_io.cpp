@@ -28,10 +28,11 @@ using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
 // A name of our own beside the output, unlikely to exist; we still never reuse an existing one.
 std::string fresh_temporary_name() {
+  static const std::string prefix =
+      ".texport-" + std::to_string(platform::current_process_id()) + "-";
   static unsigned counter = 0;
   for (;;) {
-    std::string candidate = ".texport-" + std::to_string(platform::current_process_id()) + "-" +
-                            std::to_string(counter++) + ".tmp";
+    std::string candidate = prefix + std::to_string(counter++) + ".tmp";
     std::error_code ignored;
     if (!std::filesystem::exists(std::filesystem::symlink_status(candidate, ignored)))
       return candidate;

@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <limits>
+#include <map>
 #include <random>
 #include <sstream>
 #include <stdexcept>
@@ -206,6 +208,27 @@ RunResult run_in(const fs::path& folder, const fs::path& exe, const RunOptions& 
   }
   result.out = strip_prompt(result.raw_out, result.prompt_seen);
   return result;
+}
+
+RunResult run_measuring_memory(const fs::path& folder, const fs::path& exe) {
+  RunOptions options;
+  options.measure_memory = true;
+  RunResult result = run_in(folder, exe, options);
+  // A tool that never reached its prompt was not measured: no memory bound may pass then.
+  if (result.peak_rss_kib <= 0)
+    result.peak_rss_kib = std::numeric_limits<long>::max() / 2;
+  return result;
+}
+
+long baseline_peak_memory_kib(const fs::path& exe) {
+  static std::map<fs::path, long> baselines;
+  const auto known = baselines.find(exe);
+  if (known != baselines.end())
+    return known->second;
+  TempFolder empty;
+  const long baseline = run_measuring_memory(empty.path(), exe).peak_rss_kib;
+  baselines.emplace(exe, baseline);
+  return baseline;
 }
 
 void write_file(const fs::path& path, ByteView bytes) {

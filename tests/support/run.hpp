@@ -70,6 +70,12 @@ std::string in_search_order(const std::string& lines);
 
 RunResult run_in(const fs::path& folder, const fs::path& exe, const RunOptions& options = {});
 
+// run_in with measure_memory set, and the peak memory of the same binary in an empty folder
+// (measured once per binary): what the runtime, or wine, costs by itself. A run that never
+// reached the prompt reports an impossibly large peak, so that no memory bound passes.
+RunResult run_measuring_memory(const fs::path& folder, const fs::path& exe);
+long baseline_peak_memory_kib(const fs::path& exe);
+
 void write_file(const fs::path& path, ByteView bytes);
 Bytes read_file(const fs::path& path);
 // Names in the folder, sorted.
