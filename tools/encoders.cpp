@@ -143,10 +143,6 @@ Bytes sample_pixels(std::size_t count, std::uint32_t seed) {
   return out;
 }
 
-}  // namespace texport::samples
-
-namespace texport::samples {
-
 Bytes sfd_nested_bomb(int depth, std::uint64_t scale) {
   // Layer k is: header, stream prefix Q_k, then m_k bytes of 0xDE (pairs "DE DE" when packed
   // with sign C0). The prefix of layer k unpacks to the header and prefix of layer k + 1.
@@ -163,10 +159,6 @@ Bytes sfd_nested_bomb(int depth, std::uint64_t scale) {
   out.insert(out.end(), static_cast<std::size_t>(tail), kX);
   return out;
 }
-
-}  // namespace texport::samples
-
-namespace texport::samples {
 
 Bytes m32_file(std::uint8_t type, std::uint16_t x, std::uint16_t y, ByteView rgba,
                std::uint8_t filler) {

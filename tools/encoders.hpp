@@ -44,17 +44,9 @@ std::optional<Bytes> tex_pack(std::uint16_t width, std::uint16_t height, ByteVie
 // A deterministic pattern of `count` pixels with some runs in it.
 Bytes sample_pixels(std::size_t count, std::uint32_t seed);
 
-}  // namespace texport::samples
-
-namespace texport::samples {
-
 // A small packed .sfd whose packed layers nest `depth` deep and grow about 15.5 times a layer,
 // the innermost reaching 31^(depth-1) * scale bytes (X = 0xDE, "DE DE" unpacks to 31 X).
 Bytes sfd_nested_bomb(int depth, std::uint64_t scale);
-
-}  // namespace texport::samples
-
-namespace texport::samples {
 
 // A .m32 file of layout `type` (2, 3 or 4) holding an x * y image of RGBA pixels (`rgba`, 4 bytes
 // a pixel; fewer bytes build a truncated file). Every byte outside the layout's fields is `filler`.

@@ -4,7 +4,9 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #ifndef _WIN32
@@ -51,7 +53,7 @@ bool wildcard_match(const char* pattern, const char* name) {
 namespace {
 
 struct Search {
-  std::vector<std::string> names;
+  std::vector<_finddata64i32_t> records;  // filled when the folder is listed
   std::size_t next = 0;
 };
 
@@ -60,7 +62,7 @@ std::map<std::intptr_t, std::unique_ptr<Search>>& open_searches() {
   return searches;
 }
 
-bool case_folded_less(const std::string& a, const std::string& b) {
+bool case_folded_less(std::string_view a, std::string_view b) {
   const auto folded_less = [](char x, char y) {
     return fold(static_cast<unsigned char>(x)) < fold(static_cast<unsigned char>(y));
   };
@@ -71,30 +73,27 @@ bool case_folded_less(const std::string& a, const std::string& b) {
   return a < b;
 }
 
-bool is_regular_file(const char* name) {
+// The record of a regular file (stat follows symbolic links), or nullopt for anything else.
+std::optional<_finddata64i32_t> record_of(const char* name) {
   struct stat info {};
-  return ::stat(name, &info) == 0 && S_ISREG(info.st_mode);  // stat follows symbolic links
+  if (::stat(name, &info) != 0 || !S_ISREG(info.st_mode))
+    return std::nullopt;
+  _finddata64i32_t record{};
+  record.attrib = _A_NORMAL;
+  record.time_access = info.st_atime;
+  record.time_write = info.st_mtime;
+  record.time_create = info.st_ctime;
+  record.size = static_cast<std::uint32_t>(info.st_size);
+  std::memcpy(record.name, name, std::strlen(name) + 1);
+  return record;
 }
 
-void fill_record(const std::string& name, _finddata64i32_t* record) {
-  struct stat info {};
-  *record = _finddata64i32_t{};
-  record->attrib = _A_NORMAL;
-  if (::stat(name.c_str(), &info) == 0) {
-    record->time_access = info.st_atime;
-    record->time_write = info.st_mtime;
-    record->time_create = info.st_ctime;
-    record->size = static_cast<std::uint32_t>(info.st_size);
-  }
-  std::memcpy(record->name, name.c_str(), name.size() + 1);
-}
-
-// Hands out the next name; a name that vanished since the snapshot is still handed out, and the
+// Hands out the next record; a name that vanished since the listing is still handed out, and the
 // loader reports it when it cannot read it.
 int step(Search& search, _finddata64i32_t* record) {
-  if (search.next >= search.names.size())
+  if (search.next >= search.records.size())
     return -1;
-  fill_record(search.names[search.next++], record);
+  *record = search.records[search.next++];
   return 0;
 }
 
@@ -107,16 +106,20 @@ std::intptr_t _findfirst64i32(const char* pattern, _finddata64i32_t* record) {
   auto search = std::make_unique<Search>();
   while (const dirent* entry = ::readdir(folder)) {
     const char* name = entry->d_name;
-    if (!wildcard_match(pattern, name) || !is_regular_file(name))
+    if (!wildcard_match(pattern, name))
       continue;
     if (std::strlen(name) >= sizeof record->name) {
       report_problem(name, "skipped: the name is longer than 259 characters");
       continue;
     }
-    search->names.emplace_back(name);
+    if (const std::optional<_finddata64i32_t> found = record_of(name))
+      search->records.push_back(*found);
   }
   ::closedir(folder);
-  std::sort(search->names.begin(), search->names.end(), case_folded_less);
+  std::sort(search->records.begin(), search->records.end(),
+            [](const _finddata64i32_t& a, const _finddata64i32_t& b) {
+              return case_folded_less(a.name, b.name);
+            });
   if (step(*search, record) != 0)
     return -1;
   static std::intptr_t last_handle = 0;
