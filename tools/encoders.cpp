@@ -162,7 +162,8 @@ Bytes sfd_nested_bomb(int depth, std::uint64_t scale) {
 
 Bytes m32_file(std::uint8_t type, std::uint16_t x, std::uint16_t y, ByteView rgba,
                std::uint8_t filler) {
-  const m32::Layout layout = m32::layout_of(type).value();
+  const m32::Layout layout = *std::find_if(m32::kLayouts.begin(), m32::kLayouts.end(),
+                                           [&](const m32::Layout& l) { return l.type == type; });
   Bytes out(layout.pixel_offset + rgba.size(), filler);
   out[m32::kTypeOffset] = type;
   write_u16le(out, layout.width_offset, x);

@@ -9,6 +9,7 @@
 
 #include "encoders.hpp"
 #include "io/templates.hpp"
+#include "test_cards.hpp"
 
 namespace {
 
@@ -29,11 +30,11 @@ bool save(const std::filesystem::path& folder, const char* name, const Bytes& by
   return true;
 }
 
-std::vector<samples::SfdFrame> frames(std::size_t count, std::uint32_t seed) {
+// Frame i shows the number i, as the converted file's name does.
+std::vector<samples::SfdFrame> frames(std::size_t count) {
   std::vector<samples::SfdFrame> out;
-  for (std::size_t i = 0; i < count; ++i)
-    out.push_back(
-        {kWidth, kHeight, samples::sample_pixels(std::size_t{kWidth} * kHeight, seed + i)});
+  for (std::size_t i = 1; i <= count; ++i)
+    out.push_back({kWidth, kHeight, samples::grey_card(kWidth, kHeight, std::to_string(i))});
   return out;
 }
 
@@ -48,28 +49,27 @@ int main(int argc, char** argv) {
   ok &= save(folder, "HEADERTGA32", texport::builtin_tga_header(kWidth, kHeight));
   ok &= save(folder, "HEADERBMP", texport::builtin_bmp_header(kWidth, kHeight));
 
-  ok &= save(folder, "walls.sfd", samples::sfd_container(frames(3, 1)));
-  ok &= save(folder, "packed.sfd", *samples::sfd_pack(samples::sfd_container(frames(2, 10)), 0xC0));
+  ok &= save(folder, "walls.sfd", samples::sfd_container(frames(3)));
+  ok &= save(folder, "packed.sfd", *samples::sfd_pack(samples::sfd_container(frames(2)), 0xC0));
   // Frame 3 of 4 lies past the end of the file: frames 1 and 2 convert, then one line says so.
-  Bytes damaged = samples::sfd_container(frames(4, 20));
+  Bytes damaged = samples::sfd_container(frames(4));
   texport::write_u32le(damaged, 12, static_cast<std::uint32_t>(damaged.size() + 100));
   ok &= save(folder, "damaged.sfd", damaged);
 
-  const std::size_t pixel_count = std::size_t{kWidth} * kHeight;
   ok &= save(folder, "plain.tex",
-             samples::tex_plain(kWidth, kHeight, samples::sample_pixels(pixel_count, 30)));
+             samples::tex_plain(kWidth, kHeight, samples::grey_card(kWidth, kHeight, "T1")));
   // Sign C0: runs use the codes C0 to DD, and lone pixels of those values (or BF) are escaped.
   ok &= save(folder, "packed.tex",
-             *samples::tex_pack(kWidth, kHeight, samples::sample_pixels(pixel_count, 31), 0xC0));
+             *samples::tex_pack(kWidth, kHeight, samples::grey_card(kWidth, kHeight, "T2"), 0xC0));
 
   // One .m32 of each layout, all of the same picture, and one .m8.
-  const Bytes rgba = samples::picture_rgba(kWidth, kHeight);
+  const Bytes rgba = samples::rgba_card(kWidth, kHeight);
   ok &= save(folder, "stone.m32", samples::m32_file(2, kWidth, kHeight, rgba));
   ok &= save(folder, "marble.m32", samples::m32_file(3, kWidth, kHeight, rgba));
   ok &= save(folder, "slate.m32", samples::m32_file(4, kWidth, kHeight, rgba));
   ok &= save(folder, "tile.m8",
-             samples::m8_file(kWidth, kHeight, samples::rainbow_palette(),
-                              samples::picture_indices(kWidth, kHeight)));
+             samples::m8_file(kWidth, kHeight, samples::card_palette(),
+                              samples::indexed_card(kWidth, kHeight)));
 
   return ok ? 0 : 1;
 }

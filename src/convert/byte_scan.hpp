@@ -1,12 +1,15 @@
-// Finding the next "special" byte of a run-length stream (a run code or an escape), which both
-// packed formats keep to one contiguous range of values. Literal stretches are the common case,
-// so they are skipped sixteen bytes at a time where the processor has SSE2.
+// Finding the next run code (or escape) of a run-length stream: both packed formats keep them to
+// one contiguous range of byte values. Literal stretches are the common case, so they are skipped
+// sixteen bytes at a time where the processor has SSE2 (every x86-64 processor does).
 #pragma once
 
 #include <bit>
 #include <cstdint>
 
-#include "convert/simd.hpp"
+#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
+#include <emmintrin.h>
+#define TEXPORT_HAVE_SSE2 1
+#endif
 
 namespace texport {
 
@@ -20,7 +23,7 @@ struct ByteRange {
   // The first byte in [from, end) inside the range, or end.
   const std::uint8_t* find_in(const std::uint8_t* from, const std::uint8_t* end) const {
     if (from != end && contains(*from))
-      return from;  // special bytes often follow each other
+      return from;  // run codes often follow each other
 #ifdef TEXPORT_HAVE_SSE2
     const __m128i lows = _mm_set1_epi8(static_cast<char>(low));
     const __m128i spans = _mm_set1_epi8(static_cast<char>(span));
@@ -28,8 +31,7 @@ struct ByteRange {
       const __m128i offsets =
           _mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(from)), lows);
       const __m128i inside = _mm_cmpeq_epi8(_mm_min_epu8(offsets, spans), offsets);
-      const auto mask = static_cast<unsigned>(_mm_movemask_epi8(inside));
-      if (mask != 0)
+      if (const auto mask = static_cast<unsigned>(_mm_movemask_epi8(inside)); mask != 0)
         return from + std::countr_zero(mask);
       from += 16;
     }

@@ -1,4 +1,4 @@
-// .m32 images of 4 bytes a pixel to 32-bit TGA.
+// .m32 images of 4 bytes a pixel to 32-bit TGA, named NAME.tga (stone.m32.tga).
 //
 //   offset  size  meaning
 //   0       1     layout type: 2, 3 or 4; any other value (or an empty file) is unsupported
@@ -16,7 +16,6 @@
 
 #include <array>
 #include <cstdint>
-#include <optional>
 #include <string>
 
 #include "io/bytes.hpp"
@@ -33,29 +32,18 @@ struct Layout {
   std::size_t width_offset;
   std::size_t height_offset;
   std::size_t pixel_offset;
-
-  // Bytes a file of this layout needs before its width and height can be read.
-  constexpr std::size_t fields_end() const {
-    return (width_offset > height_offset ? width_offset : height_offset) + 2;
-  }
 };
 
-inline constexpr Layout kLayout2{2, 132, 196, 376};
-inline constexpr Layout kLayout3{3, 388, 452, 632};
-inline constexpr Layout kLayout4{4, 516, 580, 968};
-inline constexpr std::array<Layout, 3> kLayouts{kLayout2, kLayout3, kLayout4};
-
-static_assert(kLayout3.width_offset == kLayout2.width_offset + 256);
-static_assert(kLayout3.height_offset == kLayout2.height_offset + 256);
-static_assert(kLayout3.pixel_offset == kLayout2.pixel_offset + 256);
-static_assert(kLayout2.fields_end() <= kLayout2.pixel_offset);
-static_assert(kLayout3.fields_end() <= kLayout3.pixel_offset);
-static_assert(kLayout4.fields_end() <= kLayout4.pixel_offset);
-static_assert(kTypeOffset < kLayout2.width_offset && kRedByte < kBytesPerPixel &&
-              kBlueByte < kBytesPerPixel);
-
-// The layout of a type byte; nullopt for an unsupported type.
-std::optional<Layout> layout_of(std::uint8_t type);
+inline constexpr std::array<Layout, 3> kLayouts{{{2, 132, 196, 376},  //
+                                                 {3, 388, 452, 632},
+                                                 {4, 516, 580, 968}}};
+static_assert(kLayouts[1].width_offset == kLayouts[0].width_offset + 256 &&
+              kLayouts[1].height_offset == kLayouts[0].height_offset + 256 &&
+              kLayouts[1].pixel_offset == kLayouts[0].pixel_offset + 256);
+static_assert(kLayouts[0].width_offset < kLayouts[0].height_offset &&
+              kLayouts[0].height_offset + 2 <= kLayouts[0].pixel_offset &&
+              kLayouts[2].width_offset < kLayouts[2].height_offset &&
+              kLayouts[2].height_offset + 2 <= kLayouts[2].pixel_offset);
 
 struct Image {
   std::uint16_t x = 0;  // width in pixels
@@ -82,8 +70,8 @@ ImageLookup find_image(ByteView source);
 // Copies pixels into `out` (the same length, a multiple of 4), exchanging bytes 0 and 2 of each.
 void exchange_red_blue(ByteView pixels, MutableBytes out);
 
-// Converts one loaded source into "NAME.tga", or prints "unsupported NAME" for a layout it does
-// not know. A source too short for its image is reported on standard error and not converted.
-void convert_m32(ByteView source, const std::string& name);
+// Converts one loaded source into NAME.tga, or prints "unsupported NAME" for a layout it does not
+// know. True when the image was written.
+bool convert_m32(ByteView source, const std::string& name);
 
 }  // namespace texport::m32

@@ -1,38 +1,27 @@
 #include "convert/m8.hpp"
 
-#include <algorithm>
-#include <optional>
+#include <vector>
 
-#include "io/file_io.hpp"
+#include "io/output.hpp"
 #include "io/report.hpp"
 #include "io/templates.hpp"
 
 namespace texport::m8 {
 
-static_assert(kBmpTemplate.header_length + kBmpPaletteLength == 1078);
+static_assert(kBmpTemplate.header_length + std::tuple_size_v<BmpPalette> == 1078);
 
 ImageLookup find_image(ByteView source) {
-  ImageLookup result;
-  if (!fits(source, kHeightOffset, 2)) {
-    result.status = ImageStatus::truncated_fields;
-    result.needed = kHeightOffset + 2;
-    return result;
-  }
+  if (!fits(source, kHeightOffset, 2))
+    return {ImageStatus::truncated_fields, {}, kHeightOffset + 2};
   const std::uint16_t x = read_u16le(source, kWidthOffset);
   const std::uint16_t y = read_u16le(source, kHeightOffset);
   const std::uint64_t pixel_length = std::uint64_t{x} * y;
-  result.image.x = x;
-  result.image.y = y;
   // The pixels start behind the palette, so holding them means holding the palette too.
-  if (!fits(source, kPixelOffset, pixel_length)) {
-    result.status = ImageStatus::truncated_pixels;
-    result.needed = kPixelOffset + pixel_length;
-    return result;
-  }
-  result.status = ImageStatus::found;
-  result.image.palette = source.subspan(kPaletteOffset, kPaletteLength);
-  result.image.pixels = source.subspan(kPixelOffset, static_cast<std::size_t>(pixel_length));
-  return result;
+  if (!fits(source, kPixelOffset, pixel_length))
+    return {ImageStatus::truncated_pixels, {x, y, {}, {}}, kPixelOffset + pixel_length};
+  return {ImageStatus::found,
+          {x, y, source.subspan(kPaletteOffset, kPaletteLength),
+           source.subspan(kPixelOffset, static_cast<std::size_t>(pixel_length))}};
 }
 
 BmpPalette bmp_palette(ByteView palette) {
@@ -44,48 +33,35 @@ BmpPalette bmp_palette(ByteView palette) {
     pal[to] = palette[from + 2];
     pal[to + 1] = palette[from + 1];
     pal[to + 2] = palette[from];
-    pal[to + 3] = 0;
   }
   return pal;
 }
 
-void rows_bottom_first(ByteView pixels, std::uint16_t x, std::uint16_t y, MutableBytes out) {
-  const std::size_t row_length = x;
-  if (pixels.size() != row_length * y || out.size() != pixels.size())
-    std::abort();
-  for (std::size_t row = 0; row < y; ++row) {
-    const auto from = pixels.begin() + static_cast<std::ptrdiff_t>(row * row_length);
-    const auto to = out.begin() + static_cast<std::ptrdiff_t>((y - 1 - row) * row_length);
-    std::copy_n(from, row_length, to);
-  }
-}
-
-void convert_m8(ByteView source, const std::string& name) {
+bool convert_m8(ByteView source, const std::string& name) {
   const ImageLookup lookup = find_image(source);
   const Image& image = lookup.image;
-  switch (lookup.status) {
-    case ImageStatus::found:
-      break;
-    case ImageStatus::truncated_fields:
-      report_too_short(name, source.size(), "its width and height", lookup.needed);
-      return;
-    case ImageStatus::truncated_pixels:
-      report_too_short(name, source.size(),
-                       "a " + std::to_string(image.x) + " x " + std::to_string(image.y) + " image",
-                       lookup.needed);
-      return;
+  if (lookup.status != ImageStatus::found) {
+    report(
+        name, Problem::damaged,
+        too_few(source.size(),
+                lookup.status == ImageStatus::truncated_fields
+                    ? "its width and height"
+                    : "a " + std::to_string(image.x) + " x " + std::to_string(image.y) + " image",
+                lookup.needed));
+    return false;
   }
   const BmpPalette pal = bmp_palette(image.palette);
-  const std::string output_name = name + ".bmp";
-  std::optional<Bytes> out = start_output(kBmpTemplate, image.x, image.y,
-                                          kBmpPaletteLength + image.pixels.size(), output_name);
-  if (!out)
-    return;
-  const MutableBytes payload = MutableBytes(*out).subspan(kBmpTemplate.header_length);
-  std::copy(pal.begin(), pal.end(), payload.begin());
-  rows_bottom_first(image.pixels, image.x, image.y,
-                    payload.subspan(kBmpPaletteLength, image.pixels.size()));
-  write_whole_file(*out, output_name);  // its final byte stays 0
+  // The palette, then the rows from the bottom one up, each from where it lies in the source.
+  std::vector<ByteView> payload{pal};
+  for (std::size_t row = image.y; row-- > 0;)
+    payload.push_back(image.pixels.subspan(row * image.x, image.x));
+  const bool written =
+      write_image(kBmpTemplate, image.x, image.y, payload, name + ".bmp") == Written::yes;
+  if (written && image.x % 4 != 0)
+    report(name + ".bmp", Problem::note,
+           "its rows of " + std::to_string(image.x) +
+               " bytes are not padded to a multiple of 4; most BMP readers refuse such a file");
+  return written;
 }
 
 }  // namespace texport::m8

@@ -1,4 +1,5 @@
-// .m8 images of 8-bit palette indices with their own palette, to 8-bit paletted BMP.
+// .m8 images of 8-bit palette indices with their own palette, to 8-bit paletted BMP, named
+// NAME.bmp (tile.m8.bmp).
 //
 //   offset  size   meaning
 //   36      2      width x (u16), which is also the length of a row in bytes
@@ -8,8 +9,9 @@
 //   1040    x*y    palette indices, row 0 (the top row) first, rows back to back
 //
 // Every other byte is ignored. A BMP palette entry is blue, green, red, 0, so each entry is
-// reversed and a zero appended (`pal`, 1024 bytes). A BMP with a positive height stores its bottom
-// row first, so the rows go out in reverse order, each exactly x bytes: no fill to a multiple of 4.
+// reversed and a zero appended (`pal`, 1024 bytes, at 54). A BMP with a positive height stores
+// its bottom row first, so the rows go out in reverse order, each exactly x bytes: no fill to a
+// multiple of 4, which most BMP readers expect.
 #pragma once
 
 #include <array>
@@ -28,15 +30,11 @@ inline constexpr std::size_t kSourceEntrySize = 3;
 inline constexpr std::size_t kPaletteLength = kPaletteEntries * kSourceEntrySize;
 inline constexpr std::size_t kPixelOffset = 1040;
 inline constexpr std::size_t kBmpEntrySize = 4;
-inline constexpr std::size_t kBmpPaletteLength = kPaletteEntries * kBmpEntrySize;
 
-static_assert(kWidthOffset + 2 <= kHeightOffset);
-static_assert(kHeightOffset + 2 <= kPaletteOffset);
-static_assert(kPaletteOffset + kPaletteLength == 1028);
+static_assert(kWidthOffset + 2 <= kHeightOffset && kHeightOffset + 2 <= kPaletteOffset);
 static_assert(kPaletteOffset + kPaletteLength + 12 == kPixelOffset);
-static_assert(kBmpPaletteLength == 1024);
 
-using BmpPalette = std::array<std::uint8_t, kBmpPaletteLength>;
+using BmpPalette = std::array<std::uint8_t, kPaletteEntries * kBmpEntrySize>;
 
 struct Image {
   std::uint16_t x = 0;  // width in pixels, also the row length in bytes
@@ -63,11 +61,7 @@ ImageLookup find_image(ByteView source);
 // The 4-byte entries of a BMP colour table from 768 bytes of red, green, blue entries.
 BmpPalette bmp_palette(ByteView palette);
 
-// Copies the y rows of x bytes in `pixels` to `out` (the same length), bottom row first.
-void rows_bottom_first(ByteView pixels, std::uint16_t x, std::uint16_t y, MutableBytes out);
-
-// Converts one loaded source into "NAME.bmp". A source too short for its image is reported on
-// standard error and not converted.
-void convert_m8(ByteView source, const std::string& name);
+// Converts one loaded source into NAME.bmp. True when the image was written.
+bool convert_m8(ByteView source, const std::string& name);
 
 }  // namespace texport::m8

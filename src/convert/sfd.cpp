@@ -2,38 +2,41 @@
 
 #include <algorithm>
 #include <cstring>
-#include <iostream>
 
 #include "convert/byte_scan.hpp"
-#include "io/file_io.hpp"
+#include "io/output.hpp"
 #include "io/report.hpp"
 #include "io/templates.hpp"
 
 namespace texport::sfd {
 namespace {
 
-struct RunCodes {
-  std::uint8_t sign;
-  std::uint8_t span;  // run codes are sign .. sign + span, inside 0..255
-
-  bool is_run(std::uint8_t byte) const { return ByteRange{sign, span}.contains(byte); }
-  std::size_t copies(std::uint8_t code) const {
-    return static_cast<std::size_t>(static_cast<std::uint8_t>(code - sign)) + 1;
-  }
-  // The first run code in [from, end), or end.
-  const std::uint8_t* next_run(const std::uint8_t* from, const std::uint8_t* end) const {
-    return ByteRange{sign, span}.find_in(from, end);
-  }
-};
-
-RunCodes run_codes_of(ByteView packed) {
+// The run codes of a packed form: sign to sign + 30, cut at 255.
+ByteRange run_codes_of(ByteView packed) {
   const auto sign = static_cast<std::uint8_t>(packed[kSignOffset] - kSignBias);
-  const unsigned room = 255u - sign;
-  return {sign, static_cast<std::uint8_t>(std::min(kLongestRunCode, room))};
+  return {sign, static_cast<std::uint8_t>(std::min(kLongestRunCode, 255u - sign))};
 }
 
-bool has_stream(ByteView packed) {
-  return packed.size() > kSignOffset;
+std::size_t copies(const ByteRange& codes, std::uint8_t code) {
+  return static_cast<std::size_t>(static_cast<std::uint8_t>(code - codes.low)) + 1;
+}
+
+// Walks the stream: the literals before each run code in one stretch, then the run. A run code
+// without its value byte ends the stream.
+template <typename Literals, typename Run>
+void walk_stream(ByteView packed, Literals literals, Run run) {
+  if (packed.size() <= kSignOffset)
+    return;
+  const ByteRange codes = run_codes_of(packed);
+  const std::uint8_t* const end = packed.data() + packed.size();
+  for (const std::uint8_t* in = packed.data() + kStreamOffset; in != end;) {
+    const std::uint8_t* const code = codes.find_in(in, end);
+    literals(in, static_cast<std::size_t>(code - in));
+    if (end - code < 2)
+      return;
+    run(copies(codes, code[0]), code[1]);
+    in = code + 2;
+  }
 }
 
 }  // namespace
@@ -43,81 +46,60 @@ bool is_packed(ByteView data) {
 }
 
 std::uint64_t unpacked_length(ByteView packed) {
-  if (!has_stream(packed))
-    return 0;
-  const RunCodes codes = run_codes_of(packed);
-  const std::uint8_t* const end = packed.data() + packed.size();
-  const std::uint8_t* in = packed.data() + kStreamOffset;
   std::uint64_t length = 0;
-  while (in != end) {
-    const std::uint8_t* run = codes.next_run(in, end);
-    length += static_cast<std::uint64_t>(run - in);
-    if (end - run < 2)
-      break;  // no run, or a run code without its value byte
-    length += codes.copies(run[0]);
-    in = run + 2;
-  }
+  walk_stream(
+      packed, [&](const std::uint8_t*, std::size_t count) { length += count; },
+      [&](std::size_t count, std::uint8_t) { length += count; });
   return length;
 }
 
 void unpack_into(ByteView packed, MutableBytes out) {
-  if (!has_stream(packed))
-    return;
-  const RunCodes codes = run_codes_of(packed);
-  const std::uint8_t* const end = packed.data() + packed.size();
-  const std::uint8_t* in = packed.data() + kStreamOffset;
-  std::uint8_t* to = out.data();
-  std::uint8_t* const to_end = out.data() + out.size();
-  while (in != end) {
-    // The literals before the next run code in one copy, then the run in one fill.
-    const std::uint8_t* run = codes.next_run(in, end);
-    const auto literals = static_cast<std::size_t>(run - in);
-    if (literals > static_cast<std::size_t>(to_end - to))
-      std::abort();
-    if (literals != 0)
-      std::memcpy(to, in, literals);
-    to += literals;
-    if (end - run < 2)
-      break;
-    const std::size_t copies = codes.copies(run[0]);
-    if (copies > static_cast<std::size_t>(to_end - to))
-      std::abort();
-    std::memset(to, run[1], copies);
-    to += copies;
-    in = run + 2;
-  }
+  std::size_t at = 0;
+  const auto room_for = [&](std::size_t count) {
+    if (count > out.size() - at)
+      std::abort();  // `out` is shorter than the counting pass said
+  };
+  walk_stream(
+      packed,
+      [&](const std::uint8_t* literals, std::size_t count) {
+        room_for(count);
+        if (count != 0)
+          std::memcpy(out.data() + at, literals, count);
+        at += count;
+      },
+      [&](std::size_t count, std::uint8_t value) {
+        room_for(count);
+        std::memset(out.data() + at, value, count);
+        at += count;
+      });
 }
 
-Bytes unpack(ByteView packed) {
-  Bytes out(unpacked_length(packed));
-  unpack_into(packed, out);
-  return out;
-}
-
-Layers unpack_layers(ByteView source, Bytes& storage, std::uint64_t limit) {
-  // Layers can nest without limit: a loop, not recursion, keeping only the layer in hand.
+Layers unpack_layers(ByteView source, Bytes& storage, std::uint64_t layer_limit,
+                     std::uint64_t total_limit) {
+  // Layers nest without limit: a loop, not recursion, keeping only the layer in hand.
   ByteView data = source;
+  std::uint64_t total = 0;
   while (is_packed(data)) {
     const std::uint64_t length = unpacked_length(data);
-    if (length > limit)
-      return {data, length};
+    total += length;
+    if (length > layer_limit)
+      return {data, length, false};
+    if (total > total_limit)
+      return {data, total, true};
     Bytes next(static_cast<std::size_t>(length));
     unpack_into(data, next);
     storage = std::move(next);
     data = storage;
   }
-  return {data, 0};
+  return {data, 0, false};
 }
 
 FrameLookup find_frame(ByteView container, std::uint64_t number) {
   FrameLookup result;
-  result.status = FrameStatus::out_of_range;
   if (!fits(container, kCountOffset, 4))
     return result;
-  if (number == 0 || number > read_u32le(container, kCountOffset)) {
-    result.status = FrameStatus::no_more_frames;
-    return result;
-  }
+  if (number == 0 || number > read_u32le(container, kCountOffset))
+    return {FrameStatus::no_more_frames, {}};
   const std::uint64_t entry = kOffsetEntrySize * number;
   if (!fits(container, entry, kOffsetEntrySize))
     return result;
@@ -127,49 +109,47 @@ FrameLookup find_frame(ByteView container, std::uint64_t number) {
   const auto header = static_cast<std::size_t>(offset);
   const std::uint16_t width = read_u16le(container, header + kFrameWidthOffset);
   const std::uint16_t height = read_u16le(container, header + kFrameHeightOffset);
-  const std::uint64_t pixel_count = static_cast<std::uint64_t>(width) * height;
+  const std::uint64_t pixel_count = std::uint64_t{width} * height;
   if (!fits(container, offset + kFrameHeaderSize, pixel_count))
     return result;
-  result.status = FrameStatus::found;
-  result.frame = {
-      width, height,
-      container.subspan(header + kFrameHeaderSize, static_cast<std::size_t>(pixel_count))};
-  return result;
+  return {FrameStatus::found,
+          {width, height,
+           container.subspan(header + kFrameHeaderSize, static_cast<std::size_t>(pixel_count))}};
 }
 
-namespace {
-
-void write_frame(const Frame& frame, const std::string& output_name) {
-  std::optional<Bytes> out =
-      start_output(kTifTemplate, frame.width, frame.height, frame.pixels.size(), output_name);
-  if (!out)
-    return;
-  std::copy(frame.pixels.begin(), frame.pixels.end(),
-            out->begin() + static_cast<std::ptrdiff_t>(kTifTemplate.header_length));
-  write_whole_file(*out, output_name);
-}
-
-}  // namespace
-
-void convert_sfd(ByteView source, const std::string& name) {
+bool convert_sfd(ByteView source, const std::string& name) {
   Bytes storage;
   const Layers layers = unpack_layers(source, storage);
   if (layers.refused_length != 0) {
-    report_problem(name, "refused: a packed layer unpacks to " +
-                             std::to_string(layers.refused_length) + " bytes, 2 GiB or more");
-    return;
+    report(name, Problem::too_large,
+           layers.over_total ? "its packed layers unpack to more than 4 GiB in all"
+                             : "a packed layer unpacks to " +
+                                   std::to_string(layers.refused_length) + " bytes, 2 GiB or more");
+    return false;
   }
-  const ByteView data = layers.container;
+  const ByteView container = layers.container;
+  bool clean = true;
   for (std::uint64_t number = 1;; ++number) {
-    const FrameLookup lookup = find_frame(data, number);
+    const FrameLookup lookup = find_frame(container, number);
     if (lookup.status == FrameStatus::no_more_frames)
-      return;
+      return clean;
     if (lookup.status == FrameStatus::out_of_range) {
-      std::cout << "out of range, compressed? frame " << number << " in file " << name << "\n"
-                << std::flush;
-      return;
+      print_line("out of range, compressed? frame " + std::to_string(number) + " in file " +
+                 shown(name) + "\n");
+      return false;
     }
-    write_frame(lookup.frame, name + std::to_string(number) + ".tif");
+    const Frame& frame = lookup.frame;
+    const Written written = write_image(kTifTemplate, frame.width, frame.height, {frame.pixels},
+                                        name + std::to_string(number) + ".tif");
+    clean = clean && written == Written::yes;
+    // Every later frame would meet the full disk too.
+    if (written == Written::disk_full) {
+      const std::uint64_t left = read_u32le(container, kCountOffset) - number;
+      if (left != 0)
+        report(name, Problem::cannot,
+               "write the other " + std::to_string(left) + " frames: the disk is full");
+      return false;
+    }
   }
 }
 

@@ -1,4 +1,5 @@
-// .sfd frame containers, plain or run-length packed, to one 8-bit TIF per frame.
+// .sfd frame containers, plain or run-length packed, to one 8-bit TIF per frame, named
+// NAME<m>.tif (walls.sfd1.tif, walls.sfd2.tif, ...).
 //
 // Form: byte 1 equal to 1 marks the packed form; anything else is a frame container.
 //
@@ -12,7 +13,8 @@
 //
 // Stream: S = byte 7 - 2 (mod 256). A byte c with S <= c <= S + 30 (no 8-bit wrap) is a run
 // code: it and the value byte after it stand for c - S + 1 copies of the value byte. Every other
-// byte stands for itself. The unpacked data is again tested for the packed form.
+// byte stands for itself; a run code that is the last byte is dropped. The unpacked data is again
+// tested for the packed form, to any depth.
 #pragma once
 
 #include <cstdint>
@@ -37,26 +39,29 @@ inline constexpr std::size_t kFrameHeaderSize = 8;
 static_assert(kFrameHeightOffset + 2 <= kFrameHeaderSize);
 static_assert(kSignOffset >= kStreamOffset);
 
+// All layers of one source together may unpack to this much; past it the source is refused, so
+// that no source, however its layers nest, takes more than seconds.
+inline constexpr std::uint64_t kMaxUnpackedInAll = std::uint64_t{4} << 30;
+
 bool is_packed(ByteView data);
 
-// Counting pass: the length that a packed form unpacks to. A form shorter than 8 bytes (no sign)
-// unpacks to nothing; a run code whose value byte is missing is dropped.
+// Counting pass: the length a packed form unpacks to (0 when it is too short to hold its sign).
 std::uint64_t unpacked_length(ByteView packed);
 
 // Filling pass: `out` must be exactly unpacked_length(packed) bytes.
 void unpack_into(ByteView packed, MutableBytes out);
 
-// Both passes, for callers that do not need the length beforehand.
-Bytes unpack(ByteView packed);
-
-// Unpacks packed layers one after the other, never holding more than two, until the data is a
-// frame container. `storage` keeps the last layer alive. A layer that would unpack to more than
-// `limit` bytes stops the work: `refused_length` then holds its length.
+// Unpacks packed layers one after the other, holding at most two, until the data is a frame
+// container. `storage` keeps the last layer alive. A layer over `layer_limit` bytes, or layers
+// over `total_limit` bytes in all, stop the work: `refused_length` then holds the length
+// that went over.
 struct Layers {
   ByteView container;
   std::uint64_t refused_length = 0;
+  bool over_total = false;
 };
-Layers unpack_layers(ByteView source, Bytes& storage, std::uint64_t limit = kMaxLength);
+Layers unpack_layers(ByteView source, Bytes& storage, std::uint64_t layer_limit = kMaxLength,
+                     std::uint64_t total_limit = kMaxUnpackedInAll);
 
 struct Frame {
   std::uint16_t width = 0;
@@ -67,15 +72,15 @@ struct Frame {
 enum class FrameStatus { found, no_more_frames, out_of_range };
 
 struct FrameLookup {
-  FrameStatus status = FrameStatus::no_more_frames;
+  FrameStatus status = FrameStatus::out_of_range;
   Frame frame;
 };
 
 // Frame `number` (from 1) of a frame container, when it lies wholly inside the container.
 FrameLookup find_frame(ByteView container, std::uint64_t number);
 
-// Converts one loaded source: unpacks packed layers one after the other (never holding more than
-// two), then writes "NAME<m>.tif" for every frame m, or prints the out-of-range line.
-void convert_sfd(ByteView source, const std::string& name);
+// Converts one loaded source: writes NAME<m>.tif for every frame m, or prints the out-of-range
+// line. True when every frame was written.
+bool convert_sfd(ByteView source, const std::string& name);
 
 }  // namespace texport::sfd

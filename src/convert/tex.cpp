@@ -2,22 +2,22 @@
 
 #include <algorithm>
 #include <cstring>
-#include <iostream>
-#include <optional>
+#include <set>
 
 #include "convert/byte_scan.hpp"
-#include "io/file_io.hpp"
+#include "io/output.hpp"
 #include "io/report.hpp"
 #include "io/templates.hpp"
-#include "platform/key_wait.hpp"
+#include "platform/console.hpp"
 
 namespace texport::tex {
 namespace {
 
+using Kind = TraceEvent::Kind;
+
 struct ByteClasses {
   unsigned sign;
 
-  bool is_escape(std::uint8_t byte) const { return sign >= 1 && byte == sign - 1; }
   bool is_run_code(std::uint8_t byte) const { return byte >= sign && byte <= sign + kRunCodeSpan; }
   unsigned difference(std::uint8_t code) const { return code - sign + 1; }
 
@@ -29,70 +29,35 @@ struct ByteClasses {
   }
 };
 
-// The decoding without a trace, into a buffer of all `limit` pixels: after the two dropped bytes,
-// literals are copied and runs filled in bulk. Stops exactly where the stepwise decoding stops.
-DecodeResult decode_in_bulk(ByteView source, const ByteClasses& classes, std::uint64_t limit,
-                            MutableBytes pixels) {
-  DecodeResult result;
-  std::int64_t& position = result.position;
-  const std::uint8_t* const begin = source.data();
-  const std::uint8_t* const end = begin + source.size();
-  const std::uint8_t* in = begin + std::min<std::size_t>(kStreamOffset, source.size());
-  std::uint8_t* const out = pixels.data();
-
-  // The first decoded bytes are dropped; a run may reach past them into the pixels.
-  while (position < 0 && in != end) {
-    const std::uint8_t byte = *in;
-    if (classes.is_run_code(byte)) {
-      if (end - in < 2)
-        return {StreamEnd::byte_missing, position};
-      for (unsigned copy = 0; copy <= classes.difference(byte); ++copy, ++position)
-        if (position >= 0 && static_cast<std::uint64_t>(position) < limit)
-          out[static_cast<std::size_t>(position)] = in[1];
-        else if (position >= 0)
-          break;
-      in += 2;
-      continue;
-    }
-    if (classes.is_escape(byte) && ++in == end)
-      return {StreamEnd::byte_missing, position};
-    ++position;  // below 0: dropped, whatever it is
-    ++in;
-  }
-
-  const ByteRange special = classes.special();
-  while (in != end) {
-    const std::uint64_t room = limit - static_cast<std::uint64_t>(position);
-    const std::uint8_t* const next = special.find_in(in, end);
-    const auto literals = static_cast<std::uint64_t>(next - in);
-    if (literals > room) {  // the image fills, and the next literal meets it full
-      if (room != 0)
-        std::memcpy(out + position, in, static_cast<std::size_t>(room));
-      position += static_cast<std::int64_t>(room);
-      return {StreamEnd::image_full, position};
-    }
-    if (literals != 0)
-      std::memcpy(out + position, in, static_cast<std::size_t>(literals));
-    position += static_cast<std::int64_t>(literals);
-    in = next;
-    if (in == end)
+// One line of the console trace, then the key wait. A repetition is compared with the reference
+// (where it holds a byte at the same output offset): the output byte is the value decoded, or,
+// for the two dropped positions, the header byte there.
+void print_trace(const TraceEvent& event, const std::string& name, ByteView header,
+                 ByteView reference) {
+  std::string line;
+  switch (event.kind) {
+    case Kind::step:
+      line.append(std::to_string(event.byte)).append(" currentbyte ");
       break;
-    if (end - in < 2)
-      return {StreamEnd::byte_missing, position};
-    if (classes.is_run_code(*in)) {
-      const std::uint64_t copies =
-          std::min<std::uint64_t>(classes.difference(*in) + 1, limit - position);
-      if (copies != 0)
-        std::memset(out + position, in[1], static_cast<std::size_t>(copies));
-      position += static_cast<std::int64_t>(copies);
-    } else {  // escape: the next byte is a literal, whatever its value
-      if (static_cast<std::uint64_t>(position) == limit)
-        return {StreamEnd::image_full, position};
-      out[position++] = in[1];
+    case Kind::run:
+      line.append(std::to_string(event.difference)).append(" difference ");
+      break;
+    case Kind::repeat: {
+      const auto offset =
+          static_cast<std::uint64_t>(static_cast<std::int64_t>(header.size()) + event.position);
+      const std::uint8_t got = event.position >= 0 ? event.value : header[offset];
+      if (!fits(reference, offset, 1) || got == reference[offset])
+        return;
+      print_line("bug!\n pos cmp" + std::to_string(event.index) + "\n pos unc " +
+                 std::to_string(offset) + "\n got " + std::to_string(got) + "\n req " +
+                 std::to_string(reference[offset]) + "\ncmp sign " + std::to_string(event.byte) +
+                 "\n");
+      platform::wait_for_key();
+      return;
     }
-    in += 2;
   }
-  return result;
+  print_line(line.append(shown(name)).append("\n"));
+  platform::wait_for_key();
 }
 
 }  // namespace
@@ -103,25 +68,16 @@ Header read_header(ByteView source) {
     return header;
   const std::uint64_t product =
       std::uint64_t{read_u16le(source, kFormAOffset)} * read_u16le(source, kFormBOffset);
-  if (source.size() >= product) {
-    header.layout = Layout::plain;
-    header.width = read_u16le(source, kPlainWidthOffset);
-    header.height = read_u16le(source, kPlainHeightOffset);
-    return header;
-  }
-  if (source.size() < kPackedHeaderLength) {
-    header.layout = Layout::packed_too_short;
-    return header;
-  }
-  if (source[kPackedZeroOffset] != 0 || source[kPackedZeroOffset + 1] != 0) {
-    header.layout = Layout::packed_rejected;
-    return header;
-  }
-  header.layout = Layout::packed;
-  header.width = read_u16le(source, kPackedWidthOffset);
-  header.height = read_u16le(source, kPackedHeightOffset);
-  header.sign = source[kSignOffset];
-  return header;
+  if (source.size() >= product)
+    return {Layout::plain, read_u16le(source, kPlainWidthOffset),
+            read_u16le(source, kPlainHeightOffset)};
+  for (std::size_t at = kPackedZeroOffset; at < kPackedZeroOffset + 2 && at < source.size(); ++at)
+    if (source[at] != 0)
+      return {Layout::packed_rejected};
+  if (source.size() < kPackedHeaderLength)
+    return {Layout::packed_too_short};
+  return {Layout::packed, read_u16le(source, kPackedWidthOffset),
+          read_u16le(source, kPackedHeightOffset), source[kSignOffset]};
 }
 
 void copy_plain_pixels(ByteView source, MutableBytes pixels) {
@@ -136,163 +92,133 @@ DecodeResult decode_stream(ByteView source, std::uint8_t sign, std::uint64_t lim
   if (!pixels.empty() && pixels.size() != limit)
     std::abort();
   const ByteClasses classes{sign};
-  if (!trace && pixels.size() == limit)
-    return decode_in_bulk(source, classes, limit, pixels);
-  DecodeResult result;
-  std::int64_t& position = result.position;
-  const auto image_full = [&] {
-    return position >= 0 && static_cast<std::uint64_t>(position) == limit;
+  const ByteRange special = classes.special();
+  const std::uint8_t* const begin = source.data();
+  const std::uint8_t* const end = begin + source.size();
+  const std::uint8_t* in = begin + std::min(kStreamOffset, source.size());
+  std::int64_t position = kFirstPosition;
+  // Room left in the image; the two dropped positions count as room too.
+  const auto room = [&] {
+    return static_cast<std::uint64_t>(static_cast<std::int64_t>(limit) - position);
   };
-  const auto store = [&](std::uint8_t byte) {
-    if (position >= 0 && !pixels.empty())
-      pixels[static_cast<std::size_t>(position)] = byte;
+  // Puts `count` decoded bytes: the ones below pixel 0 are dropped, the others stored.
+  const auto put = [&](std::uint64_t count, const std::uint8_t* literals, std::uint8_t value) {
+    const std::uint64_t dropped =
+        position < 0 ? std::min<std::uint64_t>(count, static_cast<std::uint64_t>(-position)) : 0;
+    position += static_cast<std::int64_t>(dropped);
+    count -= dropped;
+    if (count != 0 && !pixels.empty()) {
+      if (literals != nullptr)
+        std::memcpy(pixels.data() + position, literals + dropped, count);
+      else
+        std::memset(pixels.data() + position, value, count);
+    }
+    position += static_cast<std::int64_t>(count);
   };
-  const std::size_t end = source.size();
-  for (std::size_t index = kStreamOffset; index < end; ++index) {
-    const std::uint8_t byte = source[index];
-    if (trace)
-      trace({TraceEvent::Kind::step, index, byte, 0, 0});
-    if (classes.is_run_code(byte)) {
-      const unsigned difference = classes.difference(byte);
-      if (trace)
-        trace({TraceEvent::Kind::run, index, byte, difference, 0});
-      if (index + 1 == end) {
-        result.end = StreamEnd::byte_missing;
-        return result;
-      }
-      ++index;
-      const std::uint8_t value = source[index];
-      // A run cut at the end of the image stores nothing more; the stream goes on.
-      for (unsigned copy = 0; copy <= difference && !image_full(); ++copy) {
-        store(value);
+  const auto trace_steps = [&](const std::uint8_t* from, std::uint64_t count) {
+    if constexpr (tex_trace)
+      for (const std::uint8_t* at = from; trace && at != from + count; ++at)
+        trace({.kind = Kind::step, .index = static_cast<std::size_t>(at - begin), .byte = *at});
+  };
+
+  while (in != end) {
+    const std::uint8_t* const next = special.find_in(in, end);
+    const auto literals = static_cast<std::uint64_t>(next - in);
+    if (literals > room()) {  // the image fills, and the next literal meets it full
+      trace_steps(in, room() + 1);
+      put(room(), in, 0);
+      return {StreamEnd::image_full, position};
+    }
+    trace_steps(in, literals);
+    put(literals, in, 0);
+    if ((in = next) == end)
+      break;
+    trace_steps(in, 1);
+    if (classes.is_run_code(*in)) {
+      const unsigned difference = classes.difference(*in);
+      if constexpr (tex_trace)
         if (trace)
-          trace({TraceEvent::Kind::repeat, index, byte, 0, position});
-        ++position;
-      }
-      continue;
+          trace({.kind = Kind::run,
+                 .index = static_cast<std::size_t>(in - begin),
+                 .byte = *in,
+                 .difference = difference});
+      if (end - in < 2)
+        return {StreamEnd::byte_missing, position};
+      // A run cut at the end of the image stores nothing more; the stream goes on.
+      const std::uint64_t copies = std::min<std::uint64_t>(difference + 1, room());
+      if constexpr (tex_trace)
+        for (std::uint64_t copy = 0; trace && copy < copies; ++copy)
+          trace({.kind = Kind::repeat,
+                 .index = static_cast<std::size_t>(in + 1 - begin),
+                 .byte = *in,
+                 .position = position + static_cast<std::int64_t>(copy),
+                 .value = in[1]});
+      put(copies, nullptr, in[1]);
+    } else {  // escape: the next byte is a literal, whatever its value
+      if (end - in < 2)
+        return {StreamEnd::byte_missing, position};
+      if (room() == 0)
+        return {StreamEnd::image_full, position};
+      put(1, in + 1, 0);
     }
-    if (classes.is_escape(byte) && ++index == end) {
-      result.end = StreamEnd::byte_missing;
-      return result;
-    }
-    if (image_full()) {
-      result.end = StreamEnd::image_full;
-      return result;
-    }
-    store(source[index]);
-    ++position;
+    in += 2;
   }
-  return result;
+  return {StreamEnd::source_exhausted, position};
 }
 
-DecodeResult decode_stream(ByteView source, std::uint8_t sign, MutableBytes pixels,
-                           const TraceSink& trace) {
-  return decode_stream(source, sign, pixels.size(), pixels, trace);
-}
-
-bool rename_to_tif(std::string& name) {
-  constexpr std::string_view kTif = "TIF";
-  if (name.size() < kTif.size())
-    return false;
-  name.replace(name.size() - kTif.size(), kTif.size(), kTif);
-  return true;
-}
-
-namespace {
-
-// One line of the console trace, followed by the key wait. `output` is the whole output buffer
-// (empty when the image is not written), `reference` the second copy of the source: a repetition
-// is compared only where both hold a byte at its output offset.
-void print_trace(const TraceEvent& event, const std::string& name, ByteView output,
-                 ByteView reference) {
-  switch (event.kind) {
-    case TraceEvent::Kind::step:
-      std::cout << unsigned{event.byte} << " currentbyte " << name << "\n";
-      break;
-    case TraceEvent::Kind::run:
-      std::cout << event.difference << " difference " << name << "\n";
-      break;
-    case TraceEvent::Kind::repeat: {
-      const auto offset =
-          static_cast<std::uint64_t>(static_cast<std::int64_t>(kTifHeaderLength) + event.position);
-      if (!fits(output, offset, 1) || !fits(reference, offset, 1))
-        return;
-      const std::uint8_t got = output[static_cast<std::size_t>(offset)];
-      const std::uint8_t required = reference[static_cast<std::size_t>(offset)];
-      if (got == required)
-        return;
-      std::cout << "bug!\n pos cmp" << event.index << "\n pos unc " << offset << "\n got "
-                << unsigned{got} << "\n req " << unsigned{required} << "\ncmp sign "
-                << unsigned{event.byte} << "\n";
-      break;
-    }
-  }
-  platform::wait_for_key();
-}
-
-}  // namespace
-
-void convert_tex(ByteView source, ByteView reference, std::string& name) {
+bool convert_tex(ByteView source, ByteView reference, const std::string& name) {
   const Header header = read_header(source);
   switch (header.layout) {
     case Layout::too_short:
-      report_problem(name, "skipped: " + std::to_string(source.size()) +
-                               " bytes is too short for a texture, which needs at least " +
-                               std::to_string(kFormTestLength));
-      return;
-    case Layout::packed_too_short:
-      report_problem(name, "skipped: " + std::to_string(source.size()) +
-                               " bytes is too short for a packed texture, which needs at least " +
-                               std::to_string(kPackedHeaderLength));
-      return;
+    case Layout::packed_too_short: {
+      const bool packed = header.layout == Layout::packed_too_short;
+      report(name, Problem::damaged,
+             too_few(source.size(), packed ? "a packed texture" : "a texture",
+                     packed ? kPackedHeaderLength : kFormTestLength));
+      return false;
+    }
     case Layout::packed_rejected:
-      return;
+      return false;
     case Layout::plain:
     case Layout::packed:
       break;
   }
-
-  std::string output_name = name;
-  const bool named = rename_to_tif(output_name);
-  const bool small_enough = within_size_limit(header);
-  const std::uint64_t count = pixel_count(header);
-  // The size limit comes before any allocation: a 65535 x 65535 header costs no memory.
-  std::optional<Bytes> out;
-  if (small_enough && named)
-    out = start_output(kTifTemplate, header.width, header.height, count, output_name);
-  const MutableBytes pixels =
-      out ? MutableBytes(*out).subspan(kTifHeaderLength, static_cast<std::size_t>(count))
-          : MutableBytes();
-
+  const bool small_enough = header.width < kSizeLimit && header.height < kSizeLimit;
+  // The size limit comes before any allocation: a 65535 x 65535 header costs no memory. Pixels
+  // that a short source does not supply are 0.
+  Bytes pixels(small_enough ? std::size_t{header.width} * header.height : 0, 0);
   if (header.layout == Layout::packed) {
     TraceSink trace;
+    Bytes trace_header;
     if constexpr (tex_trace) {
-      std::cout << unsigned{header.sign} << " compression sign " << name << "\n";
+      trace_header = load_template(kTifTemplate, header.width, header.height);
+      print_line(std::to_string(header.sign) + " compression sign " + shown(name) + "\n");
       platform::wait_for_key();
-      const ByteView output = out ? ByteView(*out) : ByteView();
-      trace = [&name, output, reference](const TraceEvent& event) {
-        print_trace(event, name, output, reference);
-      };
+      trace = [&](const TraceEvent& event) { print_trace(event, name, trace_header, reference); };
     }
-    std::cout << name << "\n" << std::flush;
+    print_line(shown(name) + "\n");
     // An image that is not written needs no decoding, unless the trace is to show it.
-    if (out || tex_trace)
-      decode_stream(source, header.sign, count, pixels, trace);
-  } else if (out) {
+    if (small_enough || tex_trace)
+      decode_stream(source, header.sign, std::uint64_t{header.width} * header.height, pixels,
+                    trace);
+  } else {
     copy_plain_pixels(source, pixels);
   }
-
   if (!small_enough) {
-    report_problem(name, "not written: " + std::to_string(header.width) + " x " +
-                             std::to_string(header.height) +
-                             " pixels; textures of 512 or more on a side are not converted");
-  } else if (!named) {
-    report_problem(name, "not written: the name is too short to end in TIF");
-    return;
+    report(name, Problem::too_large,
+           std::to_string(header.width) + " x " + std::to_string(header.height) +
+               " pixels; textures of 512 or more on a side are not converted");
+    return false;
   }
-  name = output_name;
-  if (out)
-    write_whole_file(*out, name);
+  std::string output_name = name;
+  output_name.replace(output_name.size() - 3, 3, "TIF");
+  if (write_image(kTifTemplate, header.width, header.height, {pixels}, output_name) != Written::yes)
+    return false;
+  // Only this rule of naming can give two sources one output: x.tex and x.TEX both give x.TIF.
+  static std::set<std::string> written_names;
+  if (!written_names.insert(output_name).second)
+    report(output_name, Problem::note, "written again, over the image of an earlier source");
+  return true;
 }
 
 }  // namespace texport::tex

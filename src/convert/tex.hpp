@@ -59,7 +59,7 @@ inline constexpr std::size_t kStreamOffset = 23;
 inline constexpr unsigned kRunCodeSpan = 29;        // highest run code is S + 29
 inline constexpr std::int64_t kFirstPosition = -2;  // two decoded bytes before pixel 0
 inline constexpr std::uint16_t kSizeLimit = 512;    // width or height this large: not written
-static_assert(kFormTestLength <= kPackedHeaderLength);
+static_assert(kFormTestLength <= kPackedZeroOffset);
 static_assert(kPackedHeightOffset + 2 <= kSignOffset);
 
 enum class Layout {
@@ -80,33 +80,22 @@ struct Header {
 // Applies the form test and reads what the form holds.
 Header read_header(ByteView source);
 
-constexpr std::uint64_t pixel_count(const Header& header) {
-  return std::uint64_t{header.width} * header.height;
-}
-
-// True when the image is small enough to be written: both sides below 512.
-constexpr bool within_size_limit(const Header& header) {
-  return header.width < kSizeLimit && header.height < kSizeLimit;
-}
-
 // Plain form: copies the pixels the source holds (at most pixels.size()) from offset 20.
-// Pixels past the end of a short source are left as they are.
 void copy_plain_pixels(ByteView source, MutableBytes pixels);
 
-// What the packed decoder reports as it goes, for the console trace.
+// What the packed decoder tells the console trace, in a build with the trace.
 struct TraceEvent {
   enum class Kind : std::uint8_t {
     step,    // a stream byte that starts a step (not a value byte, not an escaped byte)
     run,     // a run code, with its difference c - S + 1
-    repeat,  // one repetition of a run that reached the comparison, stored or dropped
+    repeat,  // one repetition of a run that reached the image, stored or dropped
   };
   Kind kind = Kind::step;
   std::size_t index = 0;      // step, run: the byte's source index; repeat: the value byte's
   std::uint8_t byte = 0;      // step: the byte; run, repeat: the run code
-  unsigned difference = 0;    // run only
-  std::int64_t position = 0;  // repeat only: the output position
-
-  bool operator==(const TraceEvent&) const = default;
+  unsigned difference = 0;    // run: c - S + 1
+  std::int64_t position = 0;  // repeat: the output position
+  std::uint8_t value = 0;     // repeat: the value byte
 };
 using TraceSink = std::function<void(const TraceEvent&)>;
 
@@ -122,23 +111,16 @@ struct DecodeResult {
 };
 
 // Decodes the stream of a packed source (from offset 23) with compression sign `sign` into an
-// image of `limit` pixels. `pixels` is either `limit` bytes, which receive the decoded pixels, or
-// empty, to follow the stream without storing it. Pixels the stream does not reach are left as
-// they are. Nothing past the end of `source` is read; `trace` (when set) sees every step.
+// image of `limit` pixels: literals are copied and runs filled in bulk. `pixels` is either `limit`
+// bytes, which receive the pixels, or empty, to follow the stream without storing it. Pixels the
+// stream does not reach are left as they are. Nothing past the end of `source` is read. Only a
+// build with the trace calls `trace`.
 DecodeResult decode_stream(ByteView source, std::uint8_t sign, std::uint64_t limit,
                            MutableBytes pixels, const TraceSink& trace = {});
 
-// The same into a whole image: limit = pixels.size().
-DecodeResult decode_stream(ByteView source, std::uint8_t sign, MutableBytes pixels,
-                           const TraceSink& trace = {});
-
-// Overwrites the last three characters of `name` with "TIF". A name shorter than that is left
-// unchanged and gives false.
-bool rename_to_tif(std::string& name);
-
-// Converts one loaded source and writes its TIF. Prints the source's name for the packed form
-// (and, in trace mode, the trace). `reference` is a second copy of the file, read only by the
-// trace. `name` is rewritten to the output name as the conversion goes.
-void convert_tex(ByteView source, ByteView reference, std::string& name);
+// Converts one loaded source into its TIF. Prints the name of a packed source (and, in a build
+// with the trace, the trace). `reference` is a second copy of the file, read only by the trace.
+// True when the image was written.
+bool convert_tex(ByteView source, ByteView reference, const std::string& name);
 
 }  // namespace texport::tex

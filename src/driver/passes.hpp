@@ -1,29 +1,33 @@
-// Batch passes: each searches the working folder for one pattern and hands every match, in the
-// order the search reports them, to its handler, which finishes the file before the next step.
+// The batch passes: each searches the working folder for the sources of one format and hands
+// every one, in name order, to its loader, which finishes the file before the next.
 #pragma once
 
+#include <initializer_list>
 #include <string>
+#include <string_view>
 
 namespace texport {
 
-using MatchHandler = void (*)(const std::string& name);
+struct Pass {
+  std::string_view extension;
+  bool (*load)(const std::string& name);  // true when the source converted without a problem
+};
 
-// Runs `handler` for each match of `pattern`. A handler that fails on one file (for instance
-// when memory runs out) is reported and the pass goes on with the next.
-void run_batch_pass(const char* pattern, MatchHandler handler);
+// Read one source whole and hand it to its converter. A .tex source is read a second time, as the
+// reference of the decoder's trace, only in a build with the trace.
+bool load_pair(const std::string& name, bool sfd);
+bool load_m32(const std::string& name);
+bool load_m8(const std::string& name);
 
-// Reads a .sfd (`sfd` set) or .tex source and hands it to its converter. A .tex source is read a
-// second time, as the reference of the decoder's trace, only in a build with the trace.
-void load_pair(const std::string& name, bool sfd);
+// Every format the tool knows: the sources its pass searches for, and their loader.
+inline constexpr Pass scan_sfd{".sfd",
+                               [](const std::string& name) { return load_pair(name, true); }};
+inline constexpr Pass scan_tex{".tex",
+                               [](const std::string& name) { return load_pair(name, false); }};
+inline constexpr Pass scan_m32{".m32", load_m32};
+inline constexpr Pass scan_m8{".m8", load_m8};
 
-void scan_sfd();
-void scan_tex();
-
-// Read one .m32 or .m8 source and hand it to its converter.
-void load_m32(const std::string& name);
-void load_m8(const std::string& name);
-
-void scan_m32();
-void scan_m8();
+// Runs the passes in order, then says on standard error what the run did.
+void run_passes(std::initializer_list<Pass> passes);
 
 }  // namespace texport

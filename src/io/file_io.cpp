@@ -2,120 +2,73 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <memory>
-#include <system_error>
+#include <random>
 
 #include "io/report.hpp"
-#include "platform/process.hpp"
+#include "platform/files.hpp"
 
 namespace texport {
 namespace {
 
-std::string describe_errno(const char* action, int error) {
-  std::string text = action;
-  if (error != 0)
-    text.append(": ").append(std::strerror(error));
-  return text;
+// Drawn afresh for every file from the system's randomness, so that no other process, here or on
+// another host sharing the folder, can foresee it.
+std::string temporary_name() {
+  static std::random_device random;
+  char name[32];
+  std::snprintf(name, sizeof name, ".texport-%08x%08x.tmp", static_cast<unsigned>(random()),
+                static_cast<unsigned>(random()));
+  return name;
 }
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
-
-// A name of our own beside the output, unlikely to exist; we still never reuse an existing one.
-std::string fresh_temporary_name() {
-  static const std::string prefix =
-      ".texport-" + std::to_string(platform::current_process_id()) + "-";
-  static unsigned counter = 0;
-  for (;;) {
-    std::string candidate = prefix + std::to_string(counter++) + ".tmp";
-    std::error_code ignored;
-    if (!std::filesystem::exists(std::filesystem::symlink_status(candidate, ignored)))
-      return candidate;
-  }
+bool lack_of_space(const std::error_code& error) {
+#ifdef EDQUOT
+  if (error == std::error_code(EDQUOT, std::generic_category()))
+    return true;
+#endif
+  return error == std::errc::no_space_on_device;
 }
 
-bool write_temporary(ByteView data, const std::string& temporary, std::string& failure) {
-  errno = 0;
-  FileHandle file(std::fopen(temporary.c_str(), "wb"));
-  if (!file) {
-    failure = describe_errno("cannot create a temporary file", errno);
-    return false;
-  }
-  errno = 0;
-  if (!data.empty() && std::fwrite(data.data(), 1, data.size(), file.get()) != data.size()) {
-    failure = describe_errno("cannot write", errno);
-    return false;
-  }
-  errno = 0;
-  if (std::fflush(file.get()) != 0) {
-    failure = describe_errno("cannot write", errno);
-    return false;
-  }
-  errno = 0;
-  if (std::fclose(file.release()) != 0) {
-    failure = describe_errno("cannot write", errno);
-    return false;
-  }
-  return true;
+Written failed(const std::string& name, std::string_view action, const std::error_code& error) {
+  report(name, Problem::cannot, std::string(action) + ": " + error.message());
+  return lack_of_space(error) ? Written::disk_full : Written::failed;
 }
 
 }  // namespace
 
 std::optional<Bytes> read_whole_file(const std::string& name) {
-  errno = 0;
-  std::ifstream infile(name, std::ios::in | std::ios::ate | std::ios::binary);
-  if (!infile) {
-    report_problem(name, describe_errno("cannot open", errno));
+  platform::File file;
+  std::uint64_t size = 0;
+  if (const std::error_code error = platform::open_for_reading(name, file, size)) {
+    report(name, Problem::cannot, "open: " + error.message());
     return std::nullopt;
   }
-  // A folder opens as a stream on some systems and reports a meaningless length.
-  std::error_code status_error;
-  if (std::filesystem::is_directory(name, status_error)) {
-    report_problem(name, "cannot read: it is a folder");
-    return std::nullopt;
-  }
-  const std::streamoff size = infile.tellg();
-  if (size < 0) {
-    report_problem(name, "cannot read: its length is unknown");
-    return std::nullopt;
-  }
-  if (static_cast<std::uint64_t>(size) > kMaxLength) {
-    report_problem(name, "refused: " + std::to_string(size) +
-                             " bytes is 2 GiB or more, more than this tool handles");
+  if (size > kMaxLength) {
+    report(name, Problem::too_large, std::to_string(size) + " bytes, 2 GiB or more");
     return std::nullopt;
   }
   Bytes bytes(static_cast<std::size_t>(size));
-  infile.seekg(0, std::ios::beg);
-  errno = 0;
-  if (!bytes.empty() &&
-      (!infile.read(reinterpret_cast<char*>(bytes.data()), size) || infile.gcount() != size)) {
-    report_problem(name, describe_errno("cannot read", errno));
+  if (const std::error_code error = platform::read_exactly(file, bytes)) {
+    report(name, Problem::cannot, "read: " + error.message());
     return std::nullopt;
   }
   return bytes;
 }
 
-bool write_whole_file(ByteView data, const std::string& name) {
-  const std::string temporary = fresh_temporary_name();
-  std::string failure;
-  if (!write_temporary(data, temporary, failure)) {
-    std::remove(temporary.c_str());
-    report_problem(name, failure);
-    return false;
+Written write_whole_file(std::span<const ByteView> parts, const std::string& name) {
+  platform::File file;
+  std::string temporary;
+  std::error_code error = std::make_error_code(std::errc::file_exists);
+  for (int attempt = 0; attempt < 100 && error == std::errc::file_exists; ++attempt)
+    error = platform::create_new_file(temporary = temporary_name(), file);
+  if (error)
+    return failed(name, "create a temporary file", error);
+  if ((error = platform::write_parts(file, parts))) {
+    platform::remove_new_file(temporary);
+    return failed(name, "write", error);
   }
-  std::error_code error;
-  std::filesystem::rename(temporary, name, error);
-  if (error) {
-    std::remove(temporary.c_str());
-    report_problem(name, "cannot replace it: " + error.message());
-    return false;
-  }
-  return true;
+  if ((error = platform::finish_new_file(std::move(file), temporary, name)))
+    return failed(name, "replace it", error);
+  return Written::yes;
 }
 
 }  // namespace texport

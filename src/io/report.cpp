@@ -1,21 +1,46 @@
 #include "io/report.hpp"
 
-#include <iostream>
-#include <string>
+#include <cstdio>
+
+#include "platform/console.hpp"
 
 namespace texport {
 
-void report_problem(std::string_view name, std::string_view what) {
-  std::string line = "texport: ";
-  line.append(name).append(": ").append(what).push_back('\n');
-  std::cerr << line << std::flush;
+std::string shown(std::string_view name) {
+  std::string text;
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7F) {
+      text.push_back(c);
+      continue;
+    }
+    char escaped[5];
+    std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+    text.append(escaped);
+  }
+  return text;
 }
 
-void report_too_short(std::string_view name, std::uint64_t size, std::string_view what,
-                      std::uint64_t needed) {
-  std::string text = "not converted: it has " + std::to_string(size) + " bytes, too few for ";
-  text.append(what).append(" (").append(std::to_string(needed)).append(" needed)");
-  report_problem(name, text);
+void report(std::string_view name, Problem problem, std::string_view what) {
+  static constexpr std::string_view kWords[] = {"damaged: ", "too large: ", "cannot ", ""};
+  std::string line = "texport: " + shown(name) + ": ";
+  line.append(kWords[static_cast<int>(problem)]).append(what).push_back('\n');
+  platform::write_console(platform::Stream::error, line);
+}
+
+std::string too_few(std::uint64_t size, std::string_view what, std::uint64_t needed) {
+  return std::to_string(size) + " bytes, too few for " + std::string(what) + " (" +
+         std::to_string(needed) + " needed)";
+}
+
+void print_line(std::string_view line) {
+  // A closed standard output (texport | true) ends nothing: said once, and the run goes on.
+  static bool failed = false;
+  if (const std::error_code error = platform::write_console(platform::Stream::output, line);
+      error && !failed) {
+    failed = true;
+    report("standard output", Problem::cannot, "write: " + error.message());
+  }
 }
 
 }  // namespace texport

@@ -1,17 +1,31 @@
-// Messages for the user that are not part of the console output proper.
+// What the tool says. Standard output carries only its own console lines; everything else is one
+// line on standard error: "texport: NAME: what happened".
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace texport {
 
-// Writes "texport: NAME: what" as one line to standard error.
-void report_problem(std::string_view name, std::string_view what);
+// The three kinds of failure, each told with its own word, and notes that are no failure.
+enum class Problem {
+  damaged,    // the source is malformed: "damaged: ..."
+  too_large,  // the source is over a limit of ours: "too large: ..."
+  cannot,     // the file system said no: "cannot open: ...", "cannot write: ..."
+  note,       // anything else worth knowing
+};
 
-// A source too short for what it describes: "not converted: it has SIZE bytes, too few for
-// WHAT (NEEDED needed)".
-void report_too_short(std::string_view name, std::uint64_t size, std::string_view what,
-                      std::uint64_t needed);
+void report(std::string_view name, Problem problem, std::string_view what);
+
+// How a source too short for what it holds is told: "SIZE bytes, too few for WHAT (NEEDED needed)".
+std::string too_few(std::uint64_t size, std::string_view what, std::uint64_t needed);
+
+// One console line of the tool's own on standard output (`line` ends in "\n").
+void print_line(std::string_view line);
+
+// A name as it is shown: control bytes (below 0x20, and 0x7F) escaped as \x0a, so that no name
+// can forge a line or steer the terminal; every other byte as it is.
+std::string shown(std::string_view name);
 
 }  // namespace texport
