@@ -1,0 +1,218 @@
+// Sources converted as a user converts them: names, bytes, order, console lines and templates.
+#include <gtest/gtest.h>
+
+#include "encoders.hpp"
+#include "support/expected.hpp"
+#include "support/run.hpp"
+#include "test_cards.hpp"
+
+namespace texport::testing {
+namespace {
+
+using samples::SfdFrame;
+
+constexpr std::uint16_t kW = 64, kH = 48;  // the size of every bundled example
+
+TEST(Examples, ConvertToTheirExactImagesAndOnlyTheDamagedAndPackedOnesSpeak) {
+  TempFolder folder;
+  const fs::path examples = TEXPORT_EXAMPLES_DIR;
+  for (const std::string& name : list_folder(examples))
+    fs::copy_file(examples / name, folder / name);
+  const RunResult run = run_in(folder.path(), all_passes_tool());
+  EXPECT_EQ(run.exit_status, 0);
+  EXPECT_TRUE(run.prompt_seen);
+  EXPECT_EQ(run.out, "out of range, compressed? frame 3 in file damaged.sfd\npacked.tex\n");
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.summary,
+            "texport: done: 9 sources read, 13 images written, 1 source with problems\n");
+
+  const Bytes tif = read_file(examples / "HEADER.TIF");
+  const auto card = [](const std::string& label) { return samples::grey_card(kW, kH, label); };
+  for (const char* name : {"walls.sfd1.tif", "packed.sfd1.tif", "damaged.sfd1.tif"})
+    EXPECT_EQ(read_file(folder / name), expected_tif(tif, kW, kH, card("1"))) << name;
+  for (const char* name : {"walls.sfd3.tif", "packed.sfd2.tif", "damaged.sfd2.tif"})
+    EXPECT_EQ(fs::file_size(folder / name), 1707u + kW * kH) << name;
+  EXPECT_FALSE(fs::exists(folder / "damaged.sfd3.tif"));
+  EXPECT_EQ(read_file(folder / "plain.TIF"), expected_tif(tif, kW, kH, card("T1")));
+  EXPECT_EQ(read_file(folder / "packed.TIF"), expected_tif(tif, kW, kH, card("T2")));
+  const Bytes tga =
+      expected_tga(read_file(examples / "HEADERTGA32"), kW, kH, samples::rgba_card(kW, kH));
+  for (const char* name : {"stone.m32.tga", "marble.m32.tga", "slate.m32.tga"})
+    EXPECT_EQ(read_file(folder / name), tga) << name;
+  EXPECT_EQ(read_file(folder / "tile.m8.bmp"),
+            expected_bmp(read_file(examples / "HEADERBMP"), kW, kH, samples::card_palette(),
+                         samples::indexed_card(kW, kH)));
+}
+
+TEST(Passes, AsShippedOnlyTheSfdPassRunsThenTheKeyWait) {
+  TempFolder folder;
+  write_file(folder / "a.sfd", samples::sfd_container({{1, 1, {4}}}));
+  write_file(folder / "wall.tex", samples::tex_plain(1, 1, Bytes{4}));
+  write_file(folder / "stone.m32", samples::m32_file(2, 1, 1, Bytes{1, 2, 3, 4}));
+  write_file(folder / "tile.m8", samples::m8_file(1, 1, Bytes(768, 0), Bytes{4}));
+  const RunResult run = run_in(folder.path(), shipped_tool());
+  EXPECT_EQ(run.exit_status, 0);
+  EXPECT_TRUE(run.prompt_seen);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(list_folder(folder.path()),
+            (std::vector<std::string>{"a.sfd", "a.sfd1.tif", "stone.m32", "tile.m8", "wall.tex"}));
+  EXPECT_EQ(run.err.find("HEADER.TIF"), 0u + 9) << run.err;  // the missing template, said once
+  EXPECT_EQ(run.summary,
+            "texport: done: 1 source read, 1 image written, 0 sources with problems\n");
+
+  TempFolder empty;
+  const RunResult nothing = run_in(empty.path(), shipped_tool());
+  EXPECT_EQ(nothing.exit_status, 0);
+  EXPECT_TRUE(nothing.prompt_seen);
+  EXPECT_EQ(nothing.out + nothing.err, "");
+  EXPECT_TRUE(list_folder(empty.path()).empty());
+}
+
+TEST(Passes, RunSfdTexM32M8EachInNameOrderLetterCaseAside) {
+  TempFolder folder;
+  const Bytes damaged{0x05, 0x00, 0x00};  // a frame count cut short: frame 1 is out of range
+  for (const char* name : {"b.sfd", "A.SFD", "c.Sfd"})
+    write_file(folder / name, damaged);
+  const Bytes packed = samples::tex_packed_from_stream(1, 1, 0xC0, Bytes{1, 2, 3});
+  for (const char* name : {"Y.tex", "x.TEX", "z.tex"})
+    write_file(folder / name, packed);
+  for (const char* name : {"n.m32", "M.m32"})
+    write_file(folder / name, Bytes{7});
+  write_file(folder / "y.sfdx", samples::sfd_container({{1, 1, {4}}}));  // not an extension we know
+  fs::create_directory(folder / "d.sfd");                                // a folder is no source
+  const RunResult run = run_in(folder.path(), all_passes_tool());
+  EXPECT_EQ(run.out,
+            "out of range, compressed? frame 1 in file A.SFD\n"
+            "out of range, compressed? frame 1 in file b.sfd\n"
+            "out of range, compressed? frame 1 in file c.Sfd\n"
+            "x.TEX\nY.tex\nz.tex\nunsupported M.m32\nunsupported n.m32\n");
+  for (const char* name : {"x.TIF", "Y.TIF", "z.TIF"})
+    EXPECT_EQ(read_file(folder / name), expected_tif(builtin_tif_header(1, 1), 1, 1, {3})) << name;
+  EXPECT_FALSE(fs::exists(folder / "y.sfdx1.tif"));
+  EXPECT_EQ(run.summary,
+            "texport: done: 8 sources read, 3 images written, 5 sources with problems\n");
+}
+
+TEST(Passes, FramesAreNumberedFromOneWithoutLeadingZeros) {
+  TempFolder folder;
+  std::vector<SfdFrame> frames(12, SfdFrame{2, 1, {8, 9}});
+  frames[4] = {0, 300, {}};  // no pixels: header and final byte only
+  write_file(folder / "a.sfd", samples::sfd_container(frames));
+  run_in(folder.path(), shipped_tool());
+  for (int m = 1; m <= 12; ++m)
+    EXPECT_EQ(read_file(folder / ("a.sfd" + std::to_string(m) + ".tif")),
+              expected_tif(builtin_tif_header(frames[m - 1].width, frames[m - 1].height),
+                           frames[m - 1].width, frames[m - 1].height, frames[m - 1].pixels))
+        << m;
+  EXPECT_EQ(list_folder(folder.path()).size(), 13u);
+}
+
+// Each template: a long one gives only its header bytes; a short or missing one gives the
+// built-in header, said once, whose images an independent reader decodes pixel for pixel.
+TEST(Templates, LongShortAndMissingTemplatesInEveryFormat) {
+  const Bytes gray = samples::sample_pixels(8 * 5, 3);
+  const Bytes rgba = samples::sample_pixels(4 * 8 * 5, 4);
+  const Bytes palette = samples::sample_pixels(768, 5);
+  Bytes rgb;  // what a reader makes of the BMP's indices
+  for (const std::uint8_t index : gray)
+    rgb.insert(rgb.end(), palette.begin() + 3 * index, palette.begin() + 3 * index + 3);
+  struct Format {
+    const HeaderTemplate& header_template;
+    Bytes source;
+    std::string source_name, output, reader_format;
+    Bytes reader_pixels;
+  };
+  const Format formats[] = {
+      {kTifTemplate, samples::sfd_container({{8, 5, gray}}), "a.sfd", "a.sfd1.tif", "gray", gray},
+      {kTgaTemplate, samples::m32_file(2, 8, 5, rgba), "b.m32", "b.m32.tga", "rgba", rgba},
+      {kBmpTemplate, samples::m8_file(8, 5, palette, gray), "c.m8", "c.m8.bmp", "rgb", rgb},
+  };
+  for (const Format& format : formats) {
+    const HeaderTemplate& header_template = format.header_template;
+    const std::string name(header_template.file_name);
+    const std::size_t length = header_template.header_length;
+    const auto expected = [&](const Bytes& header) {
+      if (&header_template == &kTifTemplate)
+        return expected_tif(header, 8, 5, gray);
+      if (&header_template == &kTgaTemplate)
+        return expected_tga(header, 8, 5, rgba);
+      return expected_bmp(header, 8, 5, palette, gray);
+    };
+    const std::pair<std::optional<Bytes>, std::string> cases[] = {
+        {samples::sample_pixels(length + 900, 9), ""},
+        {Bytes(length - 1, 0x55), "texport: " + name + ": damaged: " + std::to_string(length - 1) +
+                                      " bytes, too few for a header (" + std::to_string(length) +
+                                      " needed); using a built-in header\n"},
+        {std::nullopt, "texport: " + name +
+                           ": cannot use it: No such file or directory; using a built-in header\n"},
+    };
+    for (const auto& [template_bytes, message] : cases) {
+      TempFolder folder;
+      write_file(folder / format.source_name, format.source);
+      write_file(folder / ("2" + format.source_name), format.source);  // still one line
+      if (template_bytes)
+        write_file(folder / name, *template_bytes);
+      const RunResult run = run_in(folder.path(), all_passes_tool());
+      EXPECT_EQ(run.err, message);
+      const Bytes header = template_bytes && message.empty() ? *template_bytes
+                                                             : header_template.builtin_header(8, 5);
+      EXPECT_EQ(read_file(folder / format.output), expected(header)) << format.output;
+      const auto decoded = decode_with_reader(folder / format.output, format.reader_format);
+      if (!message.empty() && decoded) {  // a built-in header, read by a reader not ours
+        EXPECT_EQ(*decoded, format.reader_pixels) << format.output;
+      }
+    }
+  }
+}
+
+// A build with the .tex trace shows every step of a packed stream, each followed by the key wait,
+// and compares each repetition of a run with the file's own byte at the same output offset.
+TEST(Trace, ShowsEveryStepAndTheMismatches) {
+  if (windows_tool())
+    GTEST_SKIP() << "the traced build is made for this system only";
+  TempFolder folder;
+  const Bytes header = samples::sample_pixels(kTifTemplate.header_length, 8);
+  write_file(folder / "HEADER.TIF", header);
+  write_file(folder / "p.tex", samples::tex_plain(1, 1, Bytes{5}));  // the plain form says nothing
+  // 3 x 1, S = 100: a run fills positions -2 and -1; an escaped 100 is pixel 0; a run of three 9s
+  // is cut after pixels 1 and 2; a later run stores nothing; the literal 3 ends the decoding.
+  Bytes t =
+      samples::tex_packed_from_stream(3, 1, 100, Bytes{100, 0x41, 99, 100, 101, 9, 102, 4, 3});
+  t.resize(1708, 0);       // offsets 1704 to 1707 have a counterpart in the file; pixel 2 has none
+  t[1704] = header[1704];  // the same: no line
+  t[1705] = static_cast<std::uint8_t>(header[1705] ^ 0xFF);  // differs
+  t[1707] = 200;                                             // pixel 1 is 9: differs
+  write_file(folder / "t.tex", t);
+  // 512 wide, so not written, and of height 0, so full at once: its runs are compared all the
+  // same, at the two dropped positions with the template's bytes.
+  Bytes u = samples::tex_packed_from_stream(512, 0, 100, Bytes{101, 7});
+  u.resize(1706, 0);
+  u[1704] = header[1704];
+  u[1705] = static_cast<std::uint8_t>(header[1705] ^ 0xFF);
+  write_file(folder / "u.tex", u);
+  const RunResult run = run_in(folder.path(), TEXPORT_TEX_TRACED_EXE);
+  EXPECT_EQ(run.err,
+            "texport: u.tex: too large: 512 x 0 pixels; textures of 512 or more on a side are not "
+            "converted\n");
+  const std::string wait = "Press any key to continue . . . \n";
+  const auto bug = [](int index, int offset, int got, int required, int sign) {
+    return "bug!\n pos cmp" + std::to_string(index) + "\n pos unc " + std::to_string(offset) +
+           "\n got " + std::to_string(got) + "\n req " + std::to_string(required) + "\ncmp sign " +
+           std::to_string(sign) + "\n";
+  };
+  EXPECT_EQ(run.out, "100 compression sign t.tex\n" + wait + "t.tex\n100 currentbyte t.tex\n" +
+                         wait + "1 difference t.tex\n" + wait +
+                         bug(24, 1705, header[1705], header[1705] ^ 0xFF, 100) + wait +
+                         "99 currentbyte t.tex\n" + wait + "101 currentbyte t.tex\n" + wait +
+                         "2 difference t.tex\n" + wait + bug(28, 1707, 9, 200, 101) + wait +
+                         "102 currentbyte t.tex\n" + wait + "3 difference t.tex\n" + wait +
+                         "3 currentbyte t.tex\n" + wait + "100 compression sign u.tex\n" + wait +
+                         "u.tex\n101 currentbyte u.tex\n" + wait + "2 difference u.tex\n" + wait +
+                         bug(24, 1705, header[1705], header[1705] ^ 0xFF, 101) + wait +
+                         "0 currentbyte u.tex\n" + wait);
+  EXPECT_EQ(read_file(folder / "t.TIF"), expected_tif(header, 3, 1, {100, 9, 9}));
+  EXPECT_EQ(read_file(folder / "p.TIF"), expected_tif(header, 1, 1, {5}));
+}
+
+}  // namespace
+}  // namespace texport::testing

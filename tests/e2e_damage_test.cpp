@@ -1,0 +1,308 @@
+// Damaged, unusual and oversized sources: what the user sees, what is written, and that nothing
+// crashes, hangs or grows without bound.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <set>
+#include <sstream>
+
+#include "encoders.hpp"
+#include "support/expected.hpp"
+#include "support/run.hpp"
+
+namespace texport::testing {
+namespace {
+
+using samples::SfdFrame;
+
+struct Case {
+  std::string what;  // the test's name
+  std::string name;  // the source's
+  Bytes source;
+  std::string out, err;
+  std::vector<std::pair<std::string, Bytes>> outputs;  // every file written, whole
+};
+
+void PrintTo(const Case& c, std::ostream* os) {
+  *os << c.what;
+}
+
+Bytes tif(std::uint16_t width, std::uint16_t height, const Bytes& pixels) {
+  return expected_tif(builtin_tif_header(1, 1), width, height, pixels);
+}
+
+std::vector<Case> cases() {
+  const Bytes px = samples::sample_pixels(6, 1);
+  const std::vector<SfdFrame> frames{
+      {3, 2, {1, 2, 3, 4, 5, 6}}, {2, 2, {7, 8, 9, 10}}, {1, 1, {11}}, {1, 1, {12}}, {1, 1, {13}}};
+  Bytes frame3_outside = samples::sfd_container(frames);
+  write_u32le(frame3_outside, 12, static_cast<std::uint32_t>(frame3_outside.size()));
+  const Bytes exact = samples::sfd_container({{3, 2, px}});
+  const Bytes one_short(exact.begin(), exact.end() - 1);
+  Bytes run_code_last = *samples::sfd_pack(exact, 0xC0);
+  run_code_last.push_back(0xC5);
+  Bytes tex_512 = samples::tex_packed_from_stream(512, 1, 0xC0, Bytes{1, 2, 3});
+  Bytes m32_zero = samples::m32_file(2, 0, 5, {});
+  m32_zero.resize(198);
+  const Bytes m32_cut = samples::m32_file(2, 2, 1, Bytes{1, 2, 3, 4, 5, 6, 7});
+  const Bytes palette = samples::sample_pixels(768, 2);
+  const Bytes m8_pixels{1, 2, 3, 4, 5, 6};
+  const std::string out_of_range = "out of range, compressed? frame ";
+  return {
+      {"EmptySfd", "a.sfd", {}, out_of_range + "1 in file a.sfd\n", "", {}},
+      {"PackedSfdTooShortForItsSign",
+       "a.sfd",
+       {0, 1, 0, 0, 0, 0, 1},
+       out_of_range + "1 in file a.sfd\n",
+       "",
+       {}},
+      {"FrameThreeOutsideTheFile",
+       "a.sfd",
+       frame3_outside,
+       out_of_range + "3 in file a.sfd\n",
+       "",
+       {{"a.sfd1.tif", tif(3, 2, frames[0].pixels)}, {"a.sfd2.tif", tif(2, 2, frames[1].pixels)}}},
+      {"NoFramesNoWord", "a.sfd", {0, 0, 0, 0}, "", "", {}},
+      {"FrameEndingAtTheEndOfTheFile", "a.sfd", exact, "", "", {{"a.sfd1.tif", tif(3, 2, px)}}},
+      {"FrameOneByteShort", "a.sfd", one_short, out_of_range + "1 in file a.sfd\n", "", {}},
+      {"RunCodeWithoutItsValueIsDropped",
+       "a.sfd",
+       run_code_last,
+       "",
+       "",
+       {{"a.sfd1.tif", tif(3, 2, px)}}},
+      {"TextureUnderFourBytes",
+       "a.tex",
+       {1, 0, 1},
+       "",
+       "texport: a.tex: damaged: 3 bytes, too few for a texture (4 needed)\n",
+       {}},
+      {"PackedTextureUnderSixteenBytes",
+       "a.tex",
+       {9, 0, 9, 0, 0, 0, 1, 0, 1, 0},
+       "",
+       "texport: a.tex: damaged: 10 bytes, too few for a packed texture (16 needed)\n",
+       {}},
+      {"PackedTextureWithByteFourSetIsSkippedSilently", "a.tex", {9, 0, 9, 0, 1, 0}, "", "", {}},
+      {"TextureOf512IsNotWrittenButNamed",
+       "a.tex",
+       tex_512,
+       "a.tex\n",
+       "texport: a.tex: too large: 512 x 1 pixels; textures of 512 or more on a side are not "
+       "converted\n",
+       {}},
+      {"TextureOf511IsWritten",
+       "a.tex",
+       samples::tex_plain(511, 1, Bytes(511, 6)),
+       "",
+       "",
+       {{"a.TIF", tif(511, 1, Bytes(511, 6))}}},
+      {"ShortPackedStreamLeavesZeros",
+       "a.Tex",
+       samples::tex_packed_from_stream(4, 1, 0xC0, Bytes{0, 0, 5, 6}),
+       "a.Tex\n",
+       "",
+       {{"a.TIF", tif(4, 1, {5, 6, 0, 0})}}},
+      {"ShortPlainTextureLeavesZeros",
+       "a.tex",
+       samples::tex_plain(4, 1, Bytes{5, 6}),
+       "",
+       "",
+       {{"a.TIF", tif(4, 1, {5, 6, 0, 0})}}},
+      {"ZeroWidthTexture",
+       "a.tex",
+       samples::tex_packed_from_stream(0, 5, 0xC0, Bytes{1, 2, 3}),
+       "a.tex\n",
+       "",
+       {{"a.TIF", tif(0, 5, {})}}},
+      {"UnsupportedM32Type", "a.m32", Bytes(400, 5), "unsupported a.m32\n", "", {}},
+      {"EmptyM32", "a.m32", {}, "unsupported a.m32\n", "", {}},
+      {"M32CutBeforeItsHeight",
+       "a.m32",
+       Bytes(m32_zero.begin(), m32_zero.end() - 1),
+       "",
+       "texport: a.m32: damaged: 197 bytes, too few for its width and height (198 needed)\n",
+       {}},
+      {"M32CutBeforeItsLastPixelByte",
+       "a.m32",
+       m32_cut,
+       "",
+       "texport: a.m32: damaged: 383 bytes, too few for a 2 x 1 image (384 needed)\n",
+       {}},
+      {"ZeroWidthM32EndingAtItsHeight",
+       "a.m32",
+       m32_zero,
+       "",
+       "",
+       {{"a.m32.tga", expected_tga(builtin_tga_header(1, 1), 0, 5, {})}}},
+      {"M8CutBeforeItsLastPixel",
+       "a.m8",
+       samples::m8_file(3, 2, palette, Bytes{1, 2, 3, 4, 5}),
+       "",
+       "texport: a.m8: damaged: 1045 bytes, too few for a 3 x 2 image (1046 needed)\n",
+       {}},
+      {"M8ThreeWideIsWrittenUnpaddedWithAWarning",
+       "a.m8",
+       samples::m8_file(3, 2, palette, m8_pixels),
+       "",
+       "texport: a.m8.bmp: its rows of 3 bytes are not padded to a multiple of 4; most BMP "
+       "readers refuse such a file\n",
+       {{"a.m8.bmp", expected_bmp(builtin_bmp_header(1, 1), 3, 2, palette, m8_pixels)}}},
+  };
+}
+
+class Damage : public ::testing::TestWithParam<Case> {};
+
+TEST_P(Damage, ConvertsAsFarAsTheSourceGoes) {
+  const Case& c = GetParam();
+  TempFolder folder;
+  write_file(folder / c.name, c.source);
+  // Templates that the outputs can be told by: the built-in headers of a 1 x 1 image.
+  write_file(folder / "HEADER.TIF", builtin_tif_header(1, 1));
+  write_file(folder / "HEADERTGA32", builtin_tga_header(1, 1));
+  write_file(folder / "HEADERBMP", builtin_bmp_header(1, 1));
+  const RunResult run = run_in(folder.path(), all_passes_tool());
+  EXPECT_EQ(run.exit_status, 0);
+  EXPECT_EQ(run.out, c.out);
+  EXPECT_EQ(run.err, c.err);
+  std::set<std::string> expected_names{c.name, "HEADER.TIF", "HEADERTGA32", "HEADERBMP"};
+  for (const auto& [name, bytes] : c.outputs) {
+    expected_names.insert(name);
+    EXPECT_EQ(read_file(folder / name), bytes) << name;
+  }
+  const std::vector<std::string> names = list_folder(folder.path());
+  EXPECT_EQ(std::set<std::string>(names.begin(), names.end()), expected_names);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, Damage, ::testing::ValuesIn(cases()),
+                         [](const auto& info) { return info.param.what; });
+
+TEST(Limits, TwoGibibyteSourceIsRefusedUnread) {
+  TempFolder folder;
+  write_file(folder / "huge.sfd", {});
+  fs::resize_file(folder / "huge.sfd", std::uint64_t{1} << 31);
+  write_file(folder / "small.sfd", samples::sfd_container({{1, 1, {4}}}));
+  RunOptions options;
+  options.measure_memory = !windows_tool();
+  const RunResult run = run_in(folder.path(), shipped_tool(), options);
+  EXPECT_NE(run.err.find("texport: huge.sfd: too large: 2147483648 bytes, 2 GiB or more\n"),
+            std::string::npos)
+      << run.err;
+  EXPECT_TRUE(fs::exists(folder / "small.sfd1.tif"));
+  EXPECT_LT(run.peak_memory_kib, 64 * 1024);
+}
+
+TEST(Limits, NestedLayersPastTwoGibibytesAreRefusedInBoundedMemory) {
+  if (windows_tool())
+    GTEST_SKIP() << "memory is measured on Linux";
+  TempFolder folder;
+  write_file(folder / "bomb.sfd", samples::sfd_nested_bomb(6, 76));  // 2.5 kB; 2.18 GB inside
+  RunOptions options;
+  options.measure_memory = true;
+  const RunResult run = run_in(folder.path(), shipped_tool(), options);
+  EXPECT_EQ(
+      run.err,
+      "texport: bomb.sfd: too large: a packed layer unpacks to 2175815480 bytes, 2 GiB or more\n");
+  // The last layer held is 140 MB, the smallest that can unpack past 2 GiB.
+  EXPECT_LT(run.peak_memory_kib, 256 * 1024);
+}
+
+TEST(Limits, ThousandsOfLayersConvertHoldingTwoAtATime) {
+  if (windows_tool())
+    GTEST_SKIP() << "memory is measured on Linux";
+  // Bytes below 0xFE are literals for the signs 254 and 255, so each packing only puts a 6-byte
+  // header in front: 3000 layers of about 200 kB.
+  Bytes container = samples::sfd_container({{40, 30, samples::sample_pixels(1200, 7)}});
+  container.resize(200000, 0x33);
+  for (std::uint8_t& byte : container)
+    byte = std::min<std::uint8_t>(byte, 0xFD);
+  const Bytes two_layers = *samples::sfd_pack(*samples::sfd_pack(container, 0xFE), 0xFF);
+  const std::size_t header = (two_layers.size() - container.size()) / 2;
+  Bytes deep;
+  for (int depth = 0; depth < 3000; ++depth)
+    deep.insert(deep.end(), two_layers.begin(), two_layers.begin() + header);
+  deep.insert(deep.end(), container.begin(), container.end());
+  TempFolder folder;
+  write_file(folder / "deep.sfd", deep);
+  RunOptions options;
+  options.measure_memory = true;
+  const RunResult run = run_in(folder.path(), shipped_tool(), options);
+  EXPECT_EQ(read_file(folder / "deep.sfd1.tif"),
+            expected_tif(builtin_tif_header(40, 30), 40, 30,
+                         Bytes(container.begin() + 16, container.begin() + 16 + 1200)));
+  EXPECT_LT(run.peak_memory_kib, 16 * 1024);  // all layers at once would take 600 MB
+}
+
+TEST(Limits, WorkOnNestedLayersIsBoundedAtFourGibibytes) {
+  // Two MiB of 0x01 pack themselves minus 6 bytes: 350,000 layers, each scanned whole.
+  TempFolder folder;
+  write_file(folder / "ones.sfd", Bytes(2 << 20, 0x01));
+  write_file(folder / "next.sfd", samples::sfd_container({{1, 1, {4}}}));
+  const RunResult run = run_in(folder.path(), shipped_tool());
+  EXPECT_NE(
+      run.err.find(
+          "texport: ones.sfd: too large: its packed layers unpack to more than 4 GiB in all\n"),
+      std::string::npos)
+      << run.err;
+  EXPECT_TRUE(fs::exists(folder / "next.sfd1.tif"));
+}
+
+TEST(Limits, HugeTextureHeaderCostsNoMemory) {
+  TempFolder folder;
+  write_file(folder / "a.tex", samples::tex_packed_from_stream(65535, 65535, 0xC0, Bytes(100, 1)));
+  RunOptions options;
+  options.measure_memory = !windows_tool();
+  const RunResult run = run_in(folder.path(), all_passes_tool(), options);
+  EXPECT_EQ(run.out, "a.tex\n");
+  EXPECT_LT(run.peak_memory_kib, 16 * 1024);
+}
+
+// Whatever the damage: exit 0, only the tool's own console lines, no temporary file left. Every
+// cut of one small source of each format, and seeded mutations of each (the fuzzers go further).
+TEST(Sweep, EveryCutAndSeededMutationsOfEachFormat) {
+  const std::pair<std::string, Bytes> sources[] = {
+      {"s.sfd", *samples::sfd_pack(samples::sfd_container({{4, 3, samples::sample_pixels(12, 1)},
+                                                           {2, 2, {1, 1, 1, 1}}}),
+                                   0xC0)},
+      {"t.tex", *samples::tex_pack(5, 4, samples::sample_pixels(20, 2), 0xC0)},
+      {"p.tex", samples::tex_plain(3, 2, samples::sample_pixels(6, 3))},
+      {"m.m32", samples::m32_file(3, 2, 2, samples::sample_pixels(16, 4))},
+      {"i.m8",
+       samples::m8_file(4, 2, samples::sample_pixels(768, 5), samples::sample_pixels(8, 6))}};
+  std::mt19937 random(1);
+  for (const bool cuts : {true, false}) {
+    TempFolder folder;
+    for (const auto& [name, bytes] : sources) {
+      for (std::size_t i = 0; i < (cuts ? bytes.size() : 300); ++i) {
+        Bytes damaged = bytes;
+        if (cuts)
+          damaged.resize(i);
+        else
+          for (std::uint32_t k = 0, count = 1 + random() % 3; k < count; ++k)
+            damaged[random() % damaged.size()] = static_cast<std::uint8_t>(random());
+        write_file(folder / (std::to_string(i) + name), damaged);
+      }
+    }
+    for (const fs::path& regression : fs::directory_iterator(TEXPORT_REGRESSIONS_DIR))
+      fs::copy_file(regression, folder / regression.filename());
+    const std::vector<std::string> names = list_folder(folder.path());
+    const std::set<std::string> given(names.begin(), names.end());
+    const RunResult run = run_in(folder.path(), all_passes_tool());
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_TRUE(run.prompt_seen);
+    std::istringstream lines(run.out);
+    for (std::string line; std::getline(lines, line);) {
+      std::string name = line;
+      if (line.starts_with("unsupported "))
+        name = line.substr(12);
+      else if (line.starts_with("out of range, compressed? frame "))
+        name = line.substr(line.find(" in file ") + 9);
+      EXPECT_TRUE(given.contains(name)) << line;
+    }
+    for (const std::string& name : list_folder(folder.path()))
+      EXPECT_FALSE(name.starts_with(".texport-")) << name;
+  }
+}
+
+}  // namespace
+}  // namespace texport::testing

@@ -1,0 +1,207 @@
+#include "support/run.hpp"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+
+namespace texport::testing {
+
+TempFolder::TempFolder() {
+  static std::mt19937_64 random{std::random_device{}()};
+  do
+    path_ = fs::temp_directory_path() / ("texport-test-" + std::to_string(random()));
+  while (!fs::create_directory(path_));
+}
+
+TempFolder::~TempFolder() {
+  std::error_code ignored;
+  for (const auto& entry : fs::recursive_directory_iterator(path_, ignored))
+    fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+  fs::remove_all(path_, ignored);
+}
+
+void write_file(const fs::path& path, ByteView bytes) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file.write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+  if (!file.flush())
+    throw std::runtime_error("cannot write " + path.string());
+}
+
+Bytes read_file(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::string> list_folder(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+namespace {
+
+fs::path tool_from(const char* variable, const char* built) {
+  const char* value = std::getenv(variable);
+  return fs::absolute(value != nullptr && *value != '\0' ? value : built);
+}
+
+std::string text_of(const fs::path& path) {
+  const Bytes bytes = read_file(path);
+  std::string text(bytes.begin(), bytes.end());
+  if (windows_tool())  // text-mode line ends
+    for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;)
+      text.erase(at, 1);
+  return text;
+}
+
+// Takes the last line holding `marker` out of `text`, into `line`.
+bool take_last_line(std::string& text, const std::string& marker, std::string& line) {
+  const std::size_t at = text.rfind(marker);
+  if (at == std::string::npos)
+    return false;
+  const std::size_t start =
+      text.rfind('\n', at) == std::string::npos ? 0 : text.rfind('\n', at) + 1;
+  const std::size_t end = std::min(text.find('\n', at), text.size() - 1) + 1;
+  line = text.substr(start, end - start);
+  text.erase(start, end - start);
+  return true;
+}
+
+long peak_memory_kib(pid_t process) {
+  std::ifstream status("/proc/" + std::to_string(process) + "/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("VmHWM:", 0) == 0)
+      return std::stol(line.substr(6));
+  return 0;
+}
+
+RunResult run_once(const fs::path& folder, const fs::path& tool, const RunOptions& options) {
+  TempFolder capture;
+  const fs::path out_path = capture / "out", err_path = capture / "err";
+  std::vector<std::string> words;
+  std::istringstream runner(std::getenv("TEXPORT_RUNNER") ? std::getenv("TEXPORT_RUNNER") : "");
+  for (std::string word; runner >> word;)
+    words.push_back(word);
+  words.push_back(tool.string());
+  int input[2] = {-1, -1}, output[2] = {-1, -1};
+  if ((options.measure_memory && ::pipe(input) != 0) ||
+      (options.closed_output && ::pipe(output) != 0))
+    throw std::runtime_error("pipe failed");
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const int in = options.measure_memory ? input[0] : ::open("/dev/null", O_RDONLY);
+    const int out =
+        options.closed_output ? output[1] : ::open(out_path.c_str(), O_WRONLY | O_CREAT, 0600);
+    const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT, 0600);
+    if (::chdir(folder.c_str()) != 0 || in < 0 || out < 0 || err < 0)
+      _exit(126);
+    ::dup2(in, 0);
+    ::dup2(out, 1);
+    ::dup2(err, 2);
+    for (const int unused : {input[1], output[0]})  // end of input; nobody reads the output
+      if (unused >= 0)
+        ::close(unused);
+    // Whatever the test process does with these, the tool meets them as a user's shell sets them.
+    for (const int signal_number : {SIGPIPE, SIGXFSZ, SIGINT, SIGTERM})
+      ::signal(signal_number, SIG_DFL);
+    if (options.file_size_limit) {
+      const rlimit limit{*options.file_size_limit, *options.file_size_limit};
+      ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    std::vector<std::string> environment = options.environment;
+    if (options.faults)
+      environment.push_back(std::string("LD_PRELOAD=") + TEXPORT_FAULT_SHIM);
+    if (options.measure_memory)  // the sanitizer's quarantine is not the tool's memory
+      environment.push_back("ASAN_OPTIONS=quarantine_size_mb=0:verify_asan_link_order=0");
+    for (std::string& assignment : environment)
+      ::putenv(assignment.data());
+    std::vector<char*> argv;
+    for (std::string& word : words)
+      argv.push_back(word.data());
+    argv.push_back(nullptr);
+    ::execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  if (options.closed_output) {
+    ::close(output[0]);
+    ::close(output[1]);
+  }
+  RunResult result;
+  int status = 0;
+  bool reaped = false;
+  if (options.measure_memory) {
+    ::close(input[0]);
+    // Wait for the prompt (or the end of the tool), then read its high-water mark.
+    for (int waited_ms = 0; waited_ms < 600000 && !reaped; ++waited_ms) {
+      reaped = ::waitpid(child, &status, WNOHANG) == child;
+      if (!reaped && text_of(out_path).find("ress any key") != std::string::npos) {
+        result.peak_memory_kib = peak_memory_kib(child);
+        break;
+      }
+      ::usleep(1000);
+    }
+    ::close(input[1]);
+  }
+  while (!reaped && ::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+  result.out = text_of(out_path);
+  result.err = text_of(err_path);
+  std::string prompt;
+  result.prompt_seen = take_last_line(result.out, "ress any key", prompt);
+  take_last_line(result.err, "texport: done: ", result.summary);
+  return result;
+}
+
+}  // namespace
+
+fs::path shipped_tool() {
+  return tool_from("TEXPORT_EXE", TEXPORT_EXE);
+}
+
+fs::path all_passes_tool() {
+  return tool_from("TEXPORT_ALL_PASSES_EXE", TEXPORT_ALL_PASSES_EXE);
+}
+
+bool windows_tool() {
+  return shipped_tool().extension() == ".exe";
+}
+
+RunResult run_in(const fs::path& folder, const fs::path& tool, const RunOptions& options) {
+  RunResult result = run_once(folder, tool, options);
+  if (!options.measure_memory)
+    return result;
+  // A tool that never reached its prompt was not measured: no bound may pass then.
+  static std::map<fs::path, long> baselines;
+  if (!baselines.contains(tool)) {
+    TempFolder empty;
+    baselines[tool] = run_once(empty.path(), tool, options).peak_memory_kib;
+  }
+  result.peak_memory_kib =
+      result.peak_memory_kib > 0 ? result.peak_memory_kib - baselines[tool] : 1L << 40;
+  return result;
+}
+
+std::optional<Bytes> decode_with_reader(const fs::path& image, const std::string& raw_format) {
+  TempFolder scratch;
+  const fs::path decoded = scratch / "pixels";
+  const std::string command = "convert '" + image.string() + "' -depth 8 " + raw_format + ":'" +
+                              decoded.string() + "' 2>/dev/null";
+  if (std::system(command.c_str()) != 0 || !fs::exists(decoded))
+    return std::nullopt;
+  return read_file(decoded);
+}
+
+}  // namespace texport::testing

@@ -1,0 +1,68 @@
+// The built tool run as a user runs it: in a fresh folder, no arguments, standard input at end of
+// file; and the files it leaves.
+#pragma once
+
+#include <sys/resource.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "io/bytes.hpp"
+
+namespace texport::testing {
+
+namespace fs = std::filesystem;
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class TempFolder {
+ public:
+  TempFolder();
+  ~TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  const fs::path& path() const { return path_; }
+  fs::path operator/(const std::string& name) const { return path_ / name; }
+
+ private:
+  fs::path path_;
+};
+
+void write_file(const fs::path& path, ByteView bytes);
+Bytes read_file(const fs::path& path);
+std::vector<std::string> list_folder(const fs::path& folder);  // sorted
+
+struct RunOptions {
+  std::optional<rlim_t> file_size_limit;  // RLIMIT_FSIZE; SIGXFSZ left as it is
+  std::vector<std::string> environment;   // added to the tool's environment
+  bool faults = false;          // the fault shim preloaded (Linux builds only; see fault_shim.cpp)
+  bool measure_memory = false;  // peak memory read while the tool waits at its prompt
+  bool closed_output = false;   // standard output a pipe whose reader has gone
+};
+
+struct RunResult {
+  int exit_status = -1;  // -1 when the tool did not exit normally
+  int signal = 0;
+  std::string out;      // standard output without the key-press prompt
+  std::string err;      // standard error without the closing "texport: done: ..." line
+  std::string summary;  // that closing line
+  bool prompt_seen = false;
+  long peak_memory_kib = 0;  // measure_memory: above what the same tool takes in an empty folder
+};
+
+// The programs under test: TEXPORT_EXE / TEXPORT_ALL_PASSES_EXE in the environment override the
+// ones built with this suite; TEXPORT_RUNNER (for instance "wine") prefixes the command.
+fs::path shipped_tool();
+fs::path all_passes_tool();
+// True when those are Windows programs run through a runner: no preloaded shim reaches them, the
+// prompt is the command interpreter's, and files stay unlocked only on the Linux side.
+bool windows_tool();
+
+RunResult run_in(const fs::path& folder, const fs::path& tool, const RunOptions& options = {});
+
+// Pixels of an image as an independent reader (ImageMagick) decodes them in a raw format ("gray",
+// "rgba", "rgb"); nullopt when the reader fails or is not installed.
+std::optional<Bytes> decode_with_reader(const fs::path& image, const std::string& raw_format);
+
+}  // namespace texport::testing
