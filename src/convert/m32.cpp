@@ -52,18 +52,16 @@ bool convert_m32(ByteView source, const std::string& name) {
       return false;
     case ImageStatus::truncated_fields:
     case ImageStatus::truncated_pixels:
-      report(
-          name, Problem::damaged,
-          too_few(source.size(),
-                  lookup.status == ImageStatus::truncated_fields
-                      ? "its width and height"
-                      : "a " + std::to_string(image.x) + " x " + std::to_string(image.y) + " image",
-                  lookup.needed));
+      report(name, Problem::damaged,
+             too_few(source.size(),
+                     an_image(lookup.status == ImageStatus::truncated_pixels, image.x, image.y),
+                     lookup.needed));
       return false;
   }
   Bytes exchanged(image.pixels.size());
   exchange_red_blue(image.pixels, exchanged);
-  return write_image(kTgaTemplate, image.x, image.y, {exchanged}, name + ".tga") == Written::yes;
+  const ByteView payload[] = {exchanged};
+  return write_image(kTgaTemplate, image.x, image.y, payload, name + ".tga") == Written::yes;
 }
 
 }  // namespace texport::m32

@@ -14,6 +14,7 @@
 // other byte of the file is ignored.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string>
@@ -23,32 +24,25 @@
 namespace texport::m32 {
 
 inline constexpr std::size_t kTypeOffset = 0;
-inline constexpr std::size_t kBytesPerPixel = 4;
-inline constexpr std::size_t kRedByte = 0;
-inline constexpr std::size_t kBlueByte = 2;
+inline constexpr std::size_t kBytesPerPixel = 4, kRedByte = 0, kBlueByte = 2;
 
 struct Layout {
   std::uint8_t type;
-  std::size_t width_offset;
-  std::size_t height_offset;
-  std::size_t pixel_offset;
+  std::size_t width_offset, height_offset, pixel_offset;
 };
 
 inline constexpr std::array<Layout, 3> kLayouts{{{2, 132, 196, 376},  //
                                                  {3, 388, 452, 632},
                                                  {4, 516, 580, 968}}};
-static_assert(kLayouts[1].width_offset == kLayouts[0].width_offset + 256 &&
-              kLayouts[1].height_offset == kLayouts[0].height_offset + 256 &&
-              kLayouts[1].pixel_offset == kLayouts[0].pixel_offset + 256);
-static_assert(kLayouts[0].width_offset < kLayouts[0].height_offset &&
-              kLayouts[0].height_offset + 2 <= kLayouts[0].pixel_offset &&
-              kLayouts[2].width_offset < kLayouts[2].height_offset &&
-              kLayouts[2].height_offset + 2 <= kLayouts[2].pixel_offset);
+static_assert(kLayouts[1].pixel_offset == kLayouts[0].pixel_offset + 256);
+static_assert(std::ranges::all_of(kLayouts, [](const Layout& layout) {
+  return layout.width_offset < layout.height_offset &&
+         layout.height_offset + 2 <= layout.pixel_offset;
+}));
 
 struct Image {
-  std::uint16_t x = 0;  // width in pixels
-  std::uint16_t y = 0;  // height in pixels
-  ByteView pixels;      // 4*x*y bytes inside the source
+  std::uint16_t x = 0, y = 0;  // width and height in pixels
+  ByteView pixels;             // 4*x*y bytes inside the source
 };
 
 enum class ImageStatus {

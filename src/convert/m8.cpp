@@ -41,13 +41,10 @@ bool convert_m8(ByteView source, const std::string& name) {
   const ImageLookup lookup = find_image(source);
   const Image& image = lookup.image;
   if (lookup.status != ImageStatus::found) {
-    report(
-        name, Problem::damaged,
-        too_few(source.size(),
-                lookup.status == ImageStatus::truncated_fields
-                    ? "its width and height"
-                    : "a " + std::to_string(image.x) + " x " + std::to_string(image.y) + " image",
-                lookup.needed));
+    report(name, Problem::damaged,
+           too_few(source.size(),
+                   an_image(lookup.status == ImageStatus::truncated_pixels, image.x, image.y),
+                   lookup.needed));
     return false;
   }
   const BmpPalette pal = bmp_palette(image.palette);

@@ -22,13 +22,9 @@
 
 namespace texport::m8 {
 
-inline constexpr std::size_t kWidthOffset = 36;
-inline constexpr std::size_t kHeightOffset = 100;
-inline constexpr std::size_t kPaletteOffset = 260;
-inline constexpr std::size_t kPaletteEntries = 256;
-inline constexpr std::size_t kSourceEntrySize = 3;
-inline constexpr std::size_t kPaletteLength = kPaletteEntries * kSourceEntrySize;
-inline constexpr std::size_t kPixelOffset = 1040;
+inline constexpr std::size_t kWidthOffset = 36, kHeightOffset = 100, kPixelOffset = 1040;
+inline constexpr std::size_t kPaletteOffset = 260, kPaletteEntries = 256, kSourceEntrySize = 3,
+                             kPaletteLength = kPaletteEntries * kSourceEntrySize;
 inline constexpr std::size_t kBmpEntrySize = 4;
 
 static_assert(kWidthOffset + 2 <= kHeightOffset && kHeightOffset + 2 <= kPaletteOffset);
@@ -37,10 +33,8 @@ static_assert(kPaletteOffset + kPaletteLength + 12 == kPixelOffset);
 using BmpPalette = std::array<std::uint8_t, kPaletteEntries * kBmpEntrySize>;
 
 struct Image {
-  std::uint16_t x = 0;  // width in pixels, also the row length in bytes
-  std::uint16_t y = 0;  // height in rows
-  ByteView palette;     // 768 bytes inside the source
-  ByteView pixels;      // x*y bytes inside the source
+  std::uint16_t x = 0, y = 0;  // width (also the row length in bytes) and height
+  ByteView palette, pixels;    // 768 and x*y bytes inside the source
 };
 
 enum class ImageStatus {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "convert/byte_scan.hpp"
 #include "io/output.hpp"
@@ -11,30 +12,21 @@
 namespace texport::sfd {
 namespace {
 
-// The run codes of a packed form: sign to sign + 30, cut at 255.
-ByteRange run_codes_of(ByteView packed) {
-  const auto sign = static_cast<std::uint8_t>(packed[kSignOffset] - kSignBias);
-  return {sign, static_cast<std::uint8_t>(std::min(kLongestRunCode, 255u - sign))};
-}
-
-std::size_t copies(const ByteRange& codes, std::uint8_t code) {
-  return static_cast<std::size_t>(static_cast<std::uint8_t>(code - codes.low)) + 1;
-}
-
-// Walks the stream: the literals before each run code in one stretch, then the run. A run code
-// without its value byte ends the stream.
+// Walks the stream: the literals before each run code in one stretch, then the run. A form too
+// short to hold its sign has no stream; a run code without its value byte ends it.
 template <typename Literals, typename Run>
 void walk_stream(ByteView packed, Literals literals, Run run) {
   if (packed.size() <= kSignOffset)
     return;
-  const ByteRange codes = run_codes_of(packed);
+  const auto sign = static_cast<std::uint8_t>(packed[kSignOffset] - kSignBias);
+  const ByteRange codes{sign, static_cast<std::uint8_t>(std::min(kLongestRunCode, 255u - sign))};
   const std::uint8_t* const end = packed.data() + packed.size();
   for (const std::uint8_t* in = packed.data() + kStreamOffset; in != end;) {
     const std::uint8_t* const code = codes.find_in(in, end);
     literals(in, static_cast<std::size_t>(code - in));
     if (end - code < 2)
       return;
-    run(copies(codes, code[0]), code[1]);
+    run(static_cast<std::size_t>(code[0] - sign) + 1, code[1]);
     in = code + 2;
   }
 }
@@ -55,23 +47,17 @@ std::uint64_t unpacked_length(ByteView packed) {
 
 void unpack_into(ByteView packed, MutableBytes out) {
   std::size_t at = 0;
-  const auto room_for = [&](std::size_t count) {
-    if (count > out.size() - at)
-      std::abort();  // `out` is shorter than the counting pass said
+  const auto next = [&](std::size_t count) {  // checked against the length counted before
+    require_fits(out.size(), at, count);
+    return out.data() + std::exchange(at, at + count);
   };
   walk_stream(
       packed,
       [&](const std::uint8_t* literals, std::size_t count) {
-        room_for(count);
         if (count != 0)
-          std::memcpy(out.data() + at, literals, count);
-        at += count;
+          std::memcpy(next(count), literals, count);
       },
-      [&](std::size_t count, std::uint8_t value) {
-        room_for(count);
-        std::memset(out.data() + at, value, count);
-        at += count;
-      });
+      [&](std::size_t count, std::uint8_t value) { std::memset(next(count), value, count); });
 }
 
 Layers unpack_layers(ByteView source, Bytes& storage, std::uint64_t layer_limit,
@@ -139,7 +125,8 @@ bool convert_sfd(ByteView source, const std::string& name) {
       return false;
     }
     const Frame& frame = lookup.frame;
-    const Written written = write_image(kTifTemplate, frame.width, frame.height, {frame.pixels},
+    const ByteView payload[] = {frame.pixels};
+    const Written written = write_image(kTifTemplate, frame.width, frame.height, payload,
                                         name + std::to_string(number) + ".tif");
     clean = clean && written == Written::yes;
     // Every later frame would meet the full disk too.

@@ -24,20 +24,14 @@
 
 namespace texport::sfd {
 
-inline constexpr std::size_t kFormFlagOffset = 1;
-inline constexpr std::uint8_t kPackedFlag = 1;
-inline constexpr std::size_t kStreamOffset = 6;
-inline constexpr std::size_t kSignOffset = 7;
-inline constexpr std::uint8_t kSignBias = 2;
+inline constexpr std::size_t kFormFlagOffset = 1, kStreamOffset = 6, kSignOffset = 7;
+inline constexpr std::uint8_t kPackedFlag = 1, kSignBias = 2;
 inline constexpr unsigned kLongestRunCode = 30;  // highest run code is S + 30
-
-inline constexpr std::size_t kCountOffset = 0;
-inline constexpr std::size_t kOffsetEntrySize = 4;
-inline constexpr std::size_t kFrameWidthOffset = 0;
-inline constexpr std::size_t kFrameHeightOffset = 2;
-inline constexpr std::size_t kFrameHeaderSize = 8;
-static_assert(kFrameHeightOffset + 2 <= kFrameHeaderSize);
 static_assert(kSignOffset >= kStreamOffset);
+
+inline constexpr std::size_t kCountOffset = 0, kOffsetEntrySize = 4;
+inline constexpr std::size_t kFrameWidthOffset = 0, kFrameHeightOffset = 2, kFrameHeaderSize = 8;
+static_assert(kFrameHeightOffset + 2 <= kFrameHeaderSize);
 
 // All layers of one source together may unpack to this much; past it the source is refused, so
 // that no source, however its layers nest, takes more than seconds.
@@ -64,8 +58,7 @@ Layers unpack_layers(ByteView source, Bytes& storage, std::uint64_t layer_limit 
                      std::uint64_t total_limit = kMaxUnpackedInAll);
 
 struct Frame {
-  std::uint16_t width = 0;
-  std::uint16_t height = 0;
+  std::uint16_t width = 0, height = 0;
   ByteView pixels;
 };
 

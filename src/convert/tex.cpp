@@ -11,53 +11,41 @@
 #include "platform/console.hpp"
 
 namespace texport::tex {
-namespace {
 
-using Kind = TraceEvent::Kind;
-
-struct ByteClasses {
-  unsigned sign;
-
-  bool is_run_code(std::uint8_t byte) const { return byte >= sign && byte <= sign + kRunCodeSpan; }
-  unsigned difference(std::uint8_t code) const { return code - sign + 1; }
-
-  // Escape byte and run codes together: S - 1 (when S >= 1) to S + 29 (at most 255).
-  ByteRange special() const {
-    const unsigned low = sign >= 1 ? sign - 1 : 0;
-    const unsigned high = std::min(sign + kRunCodeSpan, 255u);
-    return {static_cast<std::uint8_t>(low), static_cast<std::uint8_t>(high - low)};
-  }
+struct Trace {
+  const std::string& name;
+  ByteView header;     // the output's header, for the two dropped positions
+  ByteView reference;  // the second copy of the file
 };
 
-// One line of the console trace, then the key wait. A repetition is compared with the reference
-// (where it holds a byte at the same output offset): the output byte is the value decoded, or,
-// for the two dropped positions, the header byte there.
-void print_trace(const TraceEvent& event, const std::string& name, ByteView header,
-                 ByteView reference) {
-  std::string line;
-  switch (event.kind) {
-    case Kind::step:
-      line.append(std::to_string(event.byte)).append(" currentbyte ");
-      break;
-    case Kind::run:
-      line.append(std::to_string(event.difference)).append(" difference ");
-      break;
-    case Kind::repeat: {
-      const auto offset =
-          static_cast<std::uint64_t>(static_cast<std::int64_t>(header.size()) + event.position);
-      const std::uint8_t got = event.position >= 0 ? event.value : header[offset];
-      if (!fits(reference, offset, 1) || got == reference[offset])
-        return;
-      print_line("bug!\n pos cmp" + std::to_string(event.index) + "\n pos unc " +
-                 std::to_string(offset) + "\n got " + std::to_string(got) + "\n req " +
-                 std::to_string(reference[offset]) + "\ncmp sign " + std::to_string(event.byte) +
-                 "\n");
+namespace {
+
+// One line of the console trace, then the key wait.
+void trace_line(const Trace* trace, const std::string& what) {
+  if constexpr (tex_trace) {
+    if (trace != nullptr) {
+      print_line(what + shown(trace->name) + "\n");
       platform::wait_for_key();
-      return;
     }
   }
-  print_line(line.append(shown(name)).append("\n"));
-  platform::wait_for_key();
+}
+
+// A repetition of a run is compared with the file's own byte at the same output offset, where it
+// has one: the output byte is the value decoded, or, at the two dropped positions, the header's.
+void trace_repeat(const Trace* trace, std::size_t index, std::uint8_t code, std::int64_t position,
+                  std::uint8_t value) {
+  if constexpr (tex_trace) {
+    const auto offset = static_cast<std::uint64_t>(
+        static_cast<std::int64_t>(kTifTemplate.header_length) + position);
+    const std::uint8_t got = position >= 0 ? value : trace->header[offset];
+    if (trace == nullptr || !fits(trace->reference, offset, 1) || got == trace->reference[offset])
+      return;
+    print_line("bug!\n pos cmp" + std::to_string(index) + "\n pos unc " + std::to_string(offset) +
+               "\n got " + std::to_string(got) + "\n req " +
+               std::to_string(trace->reference[offset]) + "\ncmp sign " + std::to_string(code) +
+               "\n");
+    platform::wait_for_key();
+  }
 }
 
 }  // namespace
@@ -88,11 +76,13 @@ void copy_plain_pixels(ByteView source, MutableBytes pixels) {
 }
 
 DecodeResult decode_stream(ByteView source, std::uint8_t sign, std::uint64_t limit,
-                           MutableBytes pixels, const TraceSink& trace) {
+                           MutableBytes pixels, const Trace* trace) {
   if (!pixels.empty() && pixels.size() != limit)
     std::abort();
-  const ByteClasses classes{sign};
-  const ByteRange special = classes.special();
+  // Escape and run codes together, S - 1 (when S >= 1) to S + 29 (at most 255), found in bulk.
+  const unsigned low = sign >= 1 ? sign - 1u : 0u;
+  const ByteRange special{static_cast<std::uint8_t>(low),
+                          static_cast<std::uint8_t>(std::min(sign + kRunCodeSpan, 255u) - low)};
   const std::uint8_t* const begin = source.data();
   const std::uint8_t* const end = begin + source.size();
   const std::uint8_t* in = begin + std::min(kStreamOffset, source.size());
@@ -116,9 +106,8 @@ DecodeResult decode_stream(ByteView source, std::uint8_t sign, std::uint64_t lim
     position += static_cast<std::int64_t>(count);
   };
   const auto trace_steps = [&](const std::uint8_t* from, std::uint64_t count) {
-    if constexpr (tex_trace)
-      for (const std::uint8_t* at = from; trace && at != from + count; ++at)
-        trace({.kind = Kind::step, .index = static_cast<std::size_t>(at - begin), .byte = *at});
+    for (const std::uint8_t* at = from; tex_trace && at != from + count; ++at)
+      trace_line(trace, std::to_string(*at) + " currentbyte ");
   };
 
   while (in != end) {
@@ -134,25 +123,17 @@ DecodeResult decode_stream(ByteView source, std::uint8_t sign, std::uint64_t lim
     if ((in = next) == end)
       break;
     trace_steps(in, 1);
-    if (classes.is_run_code(*in)) {
-      const unsigned difference = classes.difference(*in);
-      if constexpr (tex_trace)
-        if (trace)
-          trace({.kind = Kind::run,
-                 .index = static_cast<std::size_t>(in - begin),
-                 .byte = *in,
-                 .difference = difference});
+    if (*in >= sign) {  // a run code
+      const unsigned difference = *in - sign + 1u;
+      if (tex_trace)
+        trace_line(trace, std::to_string(difference) + " difference ");
       if (end - in < 2)
         return {StreamEnd::byte_missing, position};
       // A run cut at the end of the image stores nothing more; the stream goes on.
       const std::uint64_t copies = std::min<std::uint64_t>(difference + 1, room());
-      if constexpr (tex_trace)
-        for (std::uint64_t copy = 0; trace && copy < copies; ++copy)
-          trace({.kind = Kind::repeat,
-                 .index = static_cast<std::size_t>(in + 1 - begin),
-                 .byte = *in,
-                 .position = position + static_cast<std::int64_t>(copy),
-                 .value = in[1]});
+      for (std::uint64_t copy = 0; tex_trace && copy < copies; ++copy)
+        trace_repeat(trace, static_cast<std::size_t>(in + 1 - begin), *in,
+                     position + static_cast<std::int64_t>(copy), in[1]);
       put(copies, nullptr, in[1]);
     } else {  // escape: the next byte is a literal, whatever its value
       if (end - in < 2)
@@ -188,19 +169,15 @@ bool convert_tex(ByteView source, ByteView reference, const std::string& name) {
   // that a short source does not supply are 0.
   Bytes pixels(small_enough ? std::size_t{header.width} * header.height : 0, 0);
   if (header.layout == Layout::packed) {
-    TraceSink trace;
-    Bytes trace_header;
-    if constexpr (tex_trace) {
-      trace_header = load_template(kTifTemplate, header.width, header.height);
-      print_line(std::to_string(header.sign) + " compression sign " + shown(name) + "\n");
-      platform::wait_for_key();
-      trace = [&](const TraceEvent& event) { print_trace(event, name, trace_header, reference); };
-    }
+    const Bytes trace_header =
+        tex_trace ? load_template(kTifTemplate, header.width, header.height) : Bytes();
+    const Trace trace{name, trace_header, reference};
+    trace_line(&trace, std::to_string(header.sign) + " compression sign ");
     print_line(shown(name) + "\n");
     // An image that is not written needs no decoding, unless the trace is to show it.
     if (small_enough || tex_trace)
       decode_stream(source, header.sign, std::uint64_t{header.width} * header.height, pixels,
-                    trace);
+                    &trace);
   } else {
     copy_plain_pixels(source, pixels);
   }
@@ -212,7 +189,8 @@ bool convert_tex(ByteView source, ByteView reference, const std::string& name) {
   }
   std::string output_name = name;
   output_name.replace(output_name.size() - 3, 3, "TIF");
-  if (write_image(kTifTemplate, header.width, header.height, {pixels}, output_name) != Written::yes)
+  const ByteView payload[] = {pixels};
+  if (write_image(kTifTemplate, header.width, header.height, payload, output_name) != Written::yes)
     return false;
   // Only this rule of naming can give two sources one output: x.tex and x.TEX both give x.TIF.
   static std::set<std::string> written_names;

@@ -28,7 +28,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 
 #include "io/bytes.hpp"
@@ -42,25 +41,16 @@ namespace texport::tex {
 // Build-time switch: the packed decoder reports every step on the console and waits for a key.
 inline constexpr bool tex_trace = TEXPORT_TEX_TRACE != 0;
 
-inline constexpr std::size_t kFormAOffset = 0;
-inline constexpr std::size_t kFormBOffset = 2;
-inline constexpr std::size_t kFormTestLength = 4;
+inline constexpr std::size_t kFormAOffset = 0, kFormBOffset = 2, kFormTestLength = 4;
+inline constexpr std::size_t kPlainWidthOffset = 0, kPlainHeightOffset = 2, kPlainPixelsOffset = 20;
+inline constexpr std::size_t kPackedZeroOffset = 4,  // bytes 4 and 5
+    kPackedWidthOffset = 6, kPackedHeightOffset = 8, kSignOffset = 15,
+                             kPackedHeaderLength = kSignOffset + 1, kStreamOffset = 23;
+static_assert(kFormTestLength <= kPackedZeroOffset && kPackedHeightOffset + 2 <= kSignOffset);
 
-inline constexpr std::size_t kPlainWidthOffset = 0;
-inline constexpr std::size_t kPlainHeightOffset = 2;
-inline constexpr std::size_t kPlainPixelsOffset = 20;
-
-inline constexpr std::size_t kPackedZeroOffset = 4;  // bytes 4 and 5
-inline constexpr std::size_t kPackedWidthOffset = 6;
-inline constexpr std::size_t kPackedHeightOffset = 8;
-inline constexpr std::size_t kSignOffset = 15;
-inline constexpr std::size_t kPackedHeaderLength = kSignOffset + 1;
-inline constexpr std::size_t kStreamOffset = 23;
 inline constexpr unsigned kRunCodeSpan = 29;        // highest run code is S + 29
 inline constexpr std::int64_t kFirstPosition = -2;  // two decoded bytes before pixel 0
 inline constexpr std::uint16_t kSizeLimit = 512;    // width or height this large: not written
-static_assert(kFormTestLength <= kPackedZeroOffset);
-static_assert(kPackedHeightOffset + 2 <= kSignOffset);
 
 enum class Layout {
   plain,
@@ -72,8 +62,7 @@ enum class Layout {
 
 struct Header {
   Layout layout = Layout::too_short;
-  std::uint16_t width = 0;
-  std::uint16_t height = 0;
+  std::uint16_t width = 0, height = 0;
   std::uint8_t sign = 0;  // packed form only
 };
 
@@ -83,21 +72,8 @@ Header read_header(ByteView source);
 // Plain form: copies the pixels the source holds (at most pixels.size()) from offset 20.
 void copy_plain_pixels(ByteView source, MutableBytes pixels);
 
-// What the packed decoder tells the console trace, in a build with the trace.
-struct TraceEvent {
-  enum class Kind : std::uint8_t {
-    step,    // a stream byte that starts a step (not a value byte, not an escaped byte)
-    run,     // a run code, with its difference c - S + 1
-    repeat,  // one repetition of a run that reached the image, stored or dropped
-  };
-  Kind kind = Kind::step;
-  std::size_t index = 0;      // step, run: the byte's source index; repeat: the value byte's
-  std::uint8_t byte = 0;      // step: the byte; run, repeat: the run code
-  unsigned difference = 0;    // run: c - S + 1
-  std::int64_t position = 0;  // repeat: the output position
-  std::uint8_t value = 0;     // repeat: the value byte
-};
-using TraceSink = std::function<void(const TraceEvent&)>;
+// What a build with the trace shows beside the steps of a packed stream.
+struct Trace;
 
 enum class StreamEnd {
   source_exhausted,  // every stream byte was decoded
@@ -114,9 +90,9 @@ struct DecodeResult {
 // image of `limit` pixels: literals are copied and runs filled in bulk. `pixels` is either `limit`
 // bytes, which receive the pixels, or empty, to follow the stream without storing it. Pixels the
 // stream does not reach are left as they are. Nothing past the end of `source` is read. Only a
-// build with the trace calls `trace`.
+// build with the trace prints, and only when given `trace`.
 DecodeResult decode_stream(ByteView source, std::uint8_t sign, std::uint64_t limit,
-                           MutableBytes pixels, const TraceSink& trace = {});
+                           MutableBytes pixels, const Trace* trace = nullptr);
 
 // Converts one loaded source into its TIF. Prints the name of a packed source (and, in a build
 // with the trace, the trace). `reference` is a second copy of the file, read only by the trace.

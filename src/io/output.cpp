@@ -15,8 +15,8 @@ std::size_t written_count = 0;
 // ignores letter case, the same file.
 bool is_a_template(const std::string& output_name) {
   const auto folded_equal = [](char a, char b) { return (a | 0x20) == (b | 0x20); };
-  for (const HeaderTemplate* header_template : kTemplates) {
-    const std::string template_name(header_template->file_name);
+  for (const HeaderTemplate& header_template : kTemplates) {
+    const std::string template_name(header_template.file_name);
     if (std::equal(output_name.begin(), output_name.end(), template_name.begin(),
                    template_name.end(), folded_equal) &&
         (output_name == template_name || platform::same_file(output_name, template_name)))
@@ -50,13 +50,6 @@ Written write_image(const HeaderTemplate& header_template, std::uint16_t width,
   const Written written = write_whole_file(parts, output_name);
   written_count += written == Written::yes;
   return written;
-}
-
-Written write_image(const HeaderTemplate& header_template, std::uint16_t width,
-                    std::uint16_t height, std::initializer_list<ByteView> payload,
-                    const std::string& output_name) {
-  return write_image(header_template, width, height,
-                     std::span<const ByteView>(payload.begin(), payload.size()), output_name);
 }
 
 std::size_t images_written() {

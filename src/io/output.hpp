@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <initializer_list>
 #include <span>
 #include <string>
 
@@ -18,9 +17,6 @@ namespace texport {
 // template.
 Written write_image(const HeaderTemplate& header_template, std::uint16_t width,
                     std::uint16_t height, std::span<const ByteView> payload,
-                    const std::string& output_name);
-Written write_image(const HeaderTemplate& header_template, std::uint16_t width,
-                    std::uint16_t height, std::initializer_list<ByteView> payload,
                     const std::string& output_name);
 
 // Images written so far in this run.

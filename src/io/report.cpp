@@ -33,6 +33,11 @@ std::string too_few(std::uint64_t size, std::string_view what, std::uint64_t nee
          std::to_string(needed) + " needed)";
 }
 
+std::string an_image(bool size_known, std::uint16_t width, std::uint16_t height) {
+  return size_known ? "a " + std::to_string(width) + " x " + std::to_string(height) + " image"
+                    : "its width and height";
+}
+
 void print_line(std::string_view line) {
   // A closed standard output (texport | true) ends nothing: said once, and the run goes on.
   static bool failed = false;

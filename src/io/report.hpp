@@ -18,8 +18,10 @@ enum class Problem {
 
 void report(std::string_view name, Problem problem, std::string_view what);
 
-// How a source too short for what it holds is told: "SIZE bytes, too few for WHAT (NEEDED needed)".
+// How a source too short for what it holds is told: "SIZE bytes, too few for WHAT (NEEDED needed)";
+// an image is "its width and height" until they are read, then "a WIDTH x HEIGHT image".
 std::string too_few(std::uint64_t size, std::string_view what, std::uint64_t needed);
+std::string an_image(bool size_known, std::uint16_t width, std::uint16_t height);
 
 // One console line of the tool's own on standard output (`line` ends in "\n").
 void print_line(std::string_view line);

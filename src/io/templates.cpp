@@ -29,24 +29,14 @@ Bytes header_of(std::size_t length, const Field (&fields)[N]) {
 // count 1, value), in ascending tag order, so the values of entries 2 and 3 (ImageWidth,
 // ImageLength) sit at 30 and 42. The two resolutions (72/1) follow the directory.
 enum TiffType : std::uint16_t { kShort = 3, kLong = 4, kRational = 5 };
-constexpr std::size_t kTiffDirectory = 8;
-constexpr std::size_t kTiffEntrySize = 12;
-constexpr std::size_t kTiffEntries = 13;
+constexpr std::size_t kTiffDirectory = 8, kTiffEntrySize = 12, kTiffEntries = 13;
 constexpr std::size_t kTiffResolution = kTiffDirectory + 2 + kTiffEntries * kTiffEntrySize + 4;
-constexpr std::size_t kTiffValue(std::size_t entry) {
-  return kTiffDirectory + 2 + entry * kTiffEntrySize + 8;
-}
-static_assert(kTiffValue(1) == kTifTemplate.width_offset);
-static_assert(kTiffValue(2) == kTifTemplate.height_offset);
-static_assert(kTiffResolution + 16 <= kTifTemplate.header_length);
+static_assert(kTiffDirectory + 2 + 1 * kTiffEntrySize + 8 == kTifTemplate.width_offset &&
+              kTiffDirectory + 2 + 2 * kTiffEntrySize + 8 == kTifTemplate.height_offset &&
+              kTiffResolution + 16 <= kTifTemplate.header_length);
 
 constexpr std::uint32_t kBmpPixelOffset = 1078;
 constexpr std::uint32_t kPixelsPerMetreAt72Dpi = 2835;
-
-std::set<std::string_view>& reported_templates() {
-  static std::set<std::string_view> names;
-  return names;
-}
 
 }  // namespace
 
@@ -128,7 +118,8 @@ Bytes load_template(const HeaderTemplate& header_template, std::uint16_t width,
     error = platform::read_exactly(file, header);
   if (error || !long_enough) {
     header = header_template.builtin_header(width, height);
-    if (reported_templates().insert(header_template.file_name).second)
+    static std::set<std::string_view> reported;  // once per template and run
+    if (reported.insert(header_template.file_name).second)
       report(name, error ? Problem::cannot : Problem::damaged,
              (error ? "use it: " + error.message() : too_few(size, "a header", header.size())) +
                  "; using a built-in header");

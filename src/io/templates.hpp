@@ -12,6 +12,7 @@
 // once per template and run.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string_view>
 
@@ -35,32 +36,25 @@ Bytes builtin_tga_header(std::uint16_t width, std::uint16_t height);
 // 8-bit BMP with a 256-entry colour table, pixels at 1078, file and image sizes filled in.
 Bytes builtin_bmp_header(std::uint16_t width, std::uint16_t height);
 
-inline constexpr HeaderTemplate kTifTemplate{.file_name = "HEADER.TIF",
-                                             .header_length = 1706,
-                                             .width_offset = 30,
-                                             .height_offset = 42,
-                                             .final_zeros = 1,
-                                             .builtin_header = builtin_tif_header};
-inline constexpr HeaderTemplate kTgaTemplate{.file_name = "HEADERTGA32",
-                                             .header_length = 18,
-                                             .width_offset = 12,
-                                             .height_offset = 14,
-                                             .final_zeros = 0,
-                                             .builtin_header = builtin_tga_header};
-inline constexpr HeaderTemplate kBmpTemplate{.file_name = "HEADERBMP",
-                                             .header_length = 54,
-                                             .width_offset = 18,
-                                             .height_offset = 22,
-                                             .final_zeros = 1,
-                                             .builtin_header = builtin_bmp_header};
-inline constexpr const HeaderTemplate* kTemplates[] = {&kTifTemplate, &kTgaTemplate, &kBmpTemplate};
+// A table, one template a row.
+// clang-format off
+inline constexpr HeaderTemplate kTemplates[] = {
+    {.file_name = "HEADER.TIF", .header_length = 1706, .width_offset = 30, .height_offset = 42,
+     .final_zeros = 1, .builtin_header = builtin_tif_header},
+    {.file_name = "HEADERTGA32", .header_length = 18, .width_offset = 12, .height_offset = 14,
+     .final_zeros = 0, .builtin_header = builtin_tga_header},
+    {.file_name = "HEADERBMP", .header_length = 54, .width_offset = 18, .height_offset = 22,
+     .final_zeros = 1, .builtin_header = builtin_bmp_header},
+};
+// clang-format on
+inline constexpr const HeaderTemplate& kTifTemplate = kTemplates[0];
+inline constexpr const HeaderTemplate& kTgaTemplate = kTemplates[1];
+inline constexpr const HeaderTemplate& kBmpTemplate = kTemplates[2];
 
-static_assert(fits(kTifTemplate.header_length, kTifTemplate.width_offset, 2));
-static_assert(fits(kTifTemplate.header_length, kTifTemplate.height_offset, 2));
-static_assert(fits(kTgaTemplate.header_length, kTgaTemplate.width_offset, 2));
-static_assert(fits(kTgaTemplate.header_length, kTgaTemplate.height_offset, 2));
-static_assert(fits(kBmpTemplate.header_length, kBmpTemplate.width_offset, 2));
-static_assert(fits(kBmpTemplate.header_length, kBmpTemplate.height_offset, 2));
+// Both patch places of every template lie inside the bytes it gives.
+static_assert(std::ranges::all_of(kTemplates, [](const HeaderTemplate& t) {
+  return fits(t.header_length, t.width_offset, 2) && fits(t.header_length, t.height_offset, 2);
+}));
 
 // The header of one image: the template's first bytes, read anew (a template changed during a run
 // takes effect from the next image), or the built-in stand-in; width and height patched in.

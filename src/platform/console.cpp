@@ -6,14 +6,14 @@
 
 #include "platform/files.hpp"
 
+#include <cerrno>
+
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
 #else
 #include <termios.h>
 #include <unistd.h>
-
-#include <cerrno>
 #endif
 
 namespace texport::platform {
@@ -37,25 +37,31 @@ extern "C" void on_interrupt(int signal_number) {
 
 }  // namespace
 
-#ifdef _WIN32
-
 std::error_code write_console(Stream stream, std::string_view text) {
-  const HANDLE handle =
-      GetStdHandle(stream == Stream::output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
-  DWORD mode = 0;
-  if (GetConsoleMode(handle, &mode)) {
+  const int descriptor = stream == Stream::output ? 1 : 2;
+#ifdef _WIN32
+  // A console shows what it is given as UTF-16; a file or pipe gets the UTF-8 bytes.
+  const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(descriptor));
+  DWORD ignored = 0;
+  if (GetConsoleMode(handle, &ignored)) {
     const std::wstring wide = to_wide(std::string(text));
-    DWORD written = 0;
-    return WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr)
+    return WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &ignored, nullptr)
                ? std::error_code()
                : std::error_code(static_cast<int>(GetLastError()), std::system_category());
   }
-  const int descriptor = stream == Stream::output ? 1 : 2;
-  return _write(descriptor, text.data(), static_cast<unsigned>(text.size())) ==
-                 static_cast<int>(text.size())
-             ? std::error_code()
-             : std::error_code(errno, std::generic_category());
+#endif
+  while (!text.empty()) {
+    const auto wrote = ::write(descriptor, text.data(), static_cast<unsigned>(text.size()));
+    if (wrote < 0 && errno == EINTR)
+      continue;
+    if (wrote < 0)
+      return {errno, std::generic_category()};
+    text.remove_prefix(static_cast<std::size_t>(wrote));
+  }
+  return {};
 }
+
+#ifdef _WIN32
 
 void wait_for_key() {
   std::system("pause");
@@ -67,19 +73,6 @@ void prepare_process() {
 }
 
 #else
-
-std::error_code write_console(Stream stream, std::string_view text) {
-  const int descriptor = stream == Stream::output ? STDOUT_FILENO : STDERR_FILENO;
-  while (!text.empty()) {
-    const ssize_t wrote = ::write(descriptor, text.data(), text.size());
-    if (wrote < 0 && errno == EINTR)
-      continue;
-    if (wrote < 0)
-      return {errno, std::generic_category()};
-    text.remove_prefix(static_cast<std::size_t>(wrote));
-  }
-  return {};
-}
 
 void wait_for_key() {
   write_console(Stream::output, "Press any key to continue . . . ");

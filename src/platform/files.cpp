@@ -10,8 +10,6 @@
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
-
-#include <filesystem>
 #else
 #include <sys/uio.h>
 #include <unistd.h>
@@ -27,36 +25,25 @@ std::error_code last_error() {
   return {errno, std::generic_category()};
 }
 
-// The system's own calls under one set of names; names go to Windows as UTF-16.
+// The few calls that differ: Windows takes names as UTF-16 and reports sizes through _fstat64.
+// Every length here is below 2 GiB, so the 32-bit counts of Windows hold it.
 #ifdef _WIN32
 using NativeName = std::wstring;
-NativeName native(const std::string& name) {
-  return to_wide(name);
-}
 constexpr int kReadFlags = _O_RDONLY | _O_BINARY | _O_NOINHERIT;
 constexpr int kCreateFlags = _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT;
 constexpr int kCreateMode = _S_IREAD | _S_IWRITE;
-constexpr std::size_t kLargestCall = std::size_t{1} << 30;  // counts are 32-bit
 int open_native(const NativeName& name, int flags, int mode = 0) {
   return _wopen(name.c_str(), flags, mode);
-}
-int remove_native(const wchar_t* name) {
-  return _wremove(name);
-}
-int read_native(int file, void* into, std::size_t count) {
-  return _read(file, into, static_cast<unsigned>(std::min(count, kLargestCall)));
-}
-int close_native(int file) {
-  return _close(file);
 }
 bool is_regular(int file, std::uint64_t& size) {
   struct _stat64 info {};
   size = _fstat64(file, &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
   return (info.st_mode & _S_IFMT) == _S_IFREG;
 }
+#define unlink _wunlink
 #else
 using NativeName = std::string;
-const NativeName& native(const std::string& name) {
+const NativeName& to_wide(const std::string& name) {  // names stay as they are
   return name;
 }
 // Never wait on a FIFO; never hand a descriptor to another program.
@@ -65,15 +52,6 @@ constexpr int kCreateFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXE
 constexpr int kCreateMode = 0666;
 int open_native(const NativeName& name, int flags, int mode = 0) {
   return ::open(name.c_str(), flags, mode);
-}
-int remove_native(const char* name) {
-  return ::unlink(name);
-}
-ssize_t read_native(int file, void* into, std::size_t count) {
-  return ::read(file, into, count);
-}
-int close_native(int file) {
-  return ::close(file);
 }
 bool is_regular(int file, std::uint64_t& size) {
   struct stat info {};
@@ -119,12 +97,12 @@ File& File::operator=(File&& other) noexcept {
 
 File::~File() {
   if (descriptor_ >= 0)
-    close_native(descriptor_);
+    ::close(descriptor_);
 }
 
 std::error_code open_for_reading(const std::string& name, File& file, std::uint64_t& size) {
 #ifdef _WIN32
-  file = File(open_native(native(name), kReadFlags));
+  file = File(open_native(to_wide(name), kReadFlags));
 #else
   file = File(open_native(name, kReadFlags | O_NOFOLLOW));
   if (file.get() < 0 && errno == ELOOP) {
@@ -148,7 +126,7 @@ std::error_code open_for_reading(const std::string& name, File& file, std::uint6
 
 std::error_code read_exactly(const File& file, std::span<std::uint8_t> out) {
   while (!out.empty()) {
-    const auto got = read_native(file.get(), out.data(), out.size());
+    const auto got = ::read(file.get(), out.data(), static_cast<unsigned>(out.size()));
     if (got < 0 && errno == EINTR)
       continue;
     if (got <= 0)
@@ -159,7 +137,7 @@ std::error_code read_exactly(const File& file, std::span<std::uint8_t> out) {
 }
 
 std::error_code create_new_file(const std::string& name, File& file) {
-  const NativeName native_name = native(name);
+  const NativeName native_name = to_wide(name);
   has_file_being_written = 0;
   if (native_name.size() < std::size(being_written)) {
     std::copy(native_name.c_str(), native_name.c_str() + native_name.size() + 1, being_written);
@@ -175,15 +153,16 @@ std::error_code create_new_file(const std::string& name, File& file) {
 std::error_code finish_new_file(File file, const std::string& temporary, const std::string& name) {
   std::error_code error;
 #ifdef _WIN32
-  if (close_native(file.release()) != 0)
+  if (::close(file.release()) != 0)
     error = last_error();
-  else if (!MoveFileExW(native(temporary).c_str(), native(name).c_str(), MOVEFILE_REPLACE_EXISTING))
+  else if (!MoveFileExW(to_wide(temporary).c_str(), to_wide(name).c_str(),
+                        MOVEFILE_REPLACE_EXISTING))
     error = {static_cast<int>(GetLastError()), std::system_category()};
 #else
   struct stat replaced {};
   if (::stat(name.c_str(), &replaced) == 0 && S_ISREG(replaced.st_mode))
     ::fchmod(file.get(), replaced.st_mode & 07777);
-  if (close_native(file.release()) != 0 || ::rename(temporary.c_str(), name.c_str()) != 0)
+  if (::close(file.release()) != 0 || ::rename(temporary.c_str(), name.c_str()) != 0)
     error = last_error();
 #endif
   if (error)
@@ -193,13 +172,13 @@ std::error_code finish_new_file(File file, const std::string& temporary, const s
 }
 
 void remove_new_file(const std::string& temporary) {
-  remove_native(native(temporary).c_str());
+  ::unlink(to_wide(temporary).c_str());
   has_file_being_written = 0;
 }
 
 void remove_file_being_written() noexcept {
   if (has_file_being_written)
-    remove_native(being_written);
+    ::unlink(being_written);
 }
 
 #ifdef _WIN32
@@ -223,21 +202,26 @@ std::string to_utf8(const std::wstring& wide) {
 
 std::error_code write_parts(const File& file,
                             std::span<const std::span<const std::uint8_t>> parts) {
-  for (std::span<const std::uint8_t> part : parts) {
-    while (!part.empty()) {
-      const int wrote = _write(file.get(), part.data(),
-                               static_cast<unsigned>(std::min(part.size(), kLargestCall)));
-      if (wrote < 0)
+  for (std::span<const std::uint8_t> part : parts)
+    for (int wrote = 0; !part.empty(); part = part.subspan(static_cast<std::size_t>(wrote)))
+      if ((wrote = ::write(file.get(), part.data(), static_cast<unsigned>(part.size()))) < 0)
         return last_error();
-      part = part.subspan(static_cast<std::size_t>(wrote));
-    }
-  }
   return {};
 }
 
 bool same_file(const std::string& a, const std::string& b) {
-  std::error_code ignored;
-  return std::filesystem::equivalent(to_wide(a), to_wide(b), ignored);
+  const auto identity = [](const std::string& name, BY_HANDLE_FILE_INFORMATION& info) {
+    const HANDLE file = CreateFileW(to_wide(name).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const bool known = file != INVALID_HANDLE_VALUE && GetFileInformationByHandle(file, &info);
+    CloseHandle(file);
+    return known;
+  };
+  BY_HANDLE_FILE_INFORMATION first{}, second{};
+  return identity(a, first) && identity(b, second) &&
+         first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+         first.nFileIndexHigh == second.nFileIndexHigh &&
+         first.nFileIndexLow == second.nFileIndexLow;
 }
 
 #else

@@ -26,15 +26,6 @@ bool ends_in(std::string_view name, std::string_view extension) {
                     [](char a, char b) { return fold(a) == fold(b); });
 }
 
-bool folded_less(const std::string& a, const std::string& b) {
-  const auto less = [](char x, char y) {
-    return static_cast<unsigned char>(fold(x)) < static_cast<unsigned char>(fold(y));
-  };
-  if (std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), less))
-    return true;
-  return !std::lexicographical_compare(b.begin(), b.end(), a.begin(), a.end(), less) && a < b;
-}
-
 }  // namespace
 
 std::vector<std::string> find_sources(std::string_view extension) {
@@ -62,7 +53,13 @@ std::vector<std::string> find_sources(std::string_view extension) {
     ::closedir(folder);
   }
 #endif
-  std::sort(names.begin(), names.end(), folded_less);
+  const auto folded = [](std::string name) {
+    std::transform(name.begin(), name.end(), name.begin(), fold);
+    return name;
+  };
+  std::sort(names.begin(), names.end(), [&](const std::string& a, const std::string& b) {
+    return std::pair(folded(a), a) < std::pair(folded(b), b);
+  });
   return names;
 }
 
