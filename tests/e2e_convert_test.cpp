@@ -9,8 +9,6 @@
 namespace texport::testing {
 namespace {
 
-using samples::SfdFrame;
-
 constexpr std::uint16_t kW = 64, kH = 48;  // the size of every bundled example
 
 TEST(Examples, ConvertToTheirExactImagesAndOnlyTheDamagedAndPackedOnesSpeak) {
@@ -93,20 +91,6 @@ TEST(Passes, RunSfdTexM32M8EachInNameOrderLetterCaseAside) {
             "texport: done: 8 sources read, 3 images written, 5 sources with problems\n");
 }
 
-TEST(Passes, FramesAreNumberedFromOneWithoutLeadingZeros) {
-  TempFolder folder;
-  std::vector<SfdFrame> frames(12, SfdFrame{2, 1, {8, 9}});
-  frames[4] = {0, 300, {}};  // no pixels: header and final byte only
-  write_file(folder / "a.sfd", samples::sfd_container(frames));
-  run_in(folder.path(), shipped_tool());
-  for (int m = 1; m <= 12; ++m)
-    EXPECT_EQ(read_file(folder / ("a.sfd" + std::to_string(m) + ".tif")),
-              expected_tif(builtin_tif_header(frames[m - 1].width, frames[m - 1].height),
-                           frames[m - 1].width, frames[m - 1].height, frames[m - 1].pixels))
-        << m;
-  EXPECT_EQ(list_folder(folder.path()).size(), 13u);
-}
-
 // Each template: a long one gives only its header bytes; a short or missing one gives the
 // built-in header, said once, whose images an independent reader decodes pixel for pixel.
 TEST(Templates, LongShortAndMissingTemplatesInEveryFormat) {
@@ -168,8 +152,7 @@ TEST(Templates, LongShortAndMissingTemplatesInEveryFormat) {
 // A build with the .tex trace shows every step of a packed stream, each followed by the key wait,
 // and compares each repetition of a run with the file's own byte at the same output offset.
 TEST(Trace, ShowsEveryStepAndTheMismatches) {
-  if (windows_tool())
-    GTEST_SKIP() << "the traced build is made for this system only";
+  SKIP_UNLESS_LINUX_TOOL();  // the traced build is made for this system only
   TempFolder folder;
   const Bytes header = samples::sample_pixels(kTifTemplate.header_length, 8);
   write_file(folder / "HEADER.TIF", header);

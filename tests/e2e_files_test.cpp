@@ -34,10 +34,6 @@ class Files : public ::testing::Test {
     write_file(folder / "a.sfd", samples::sfd_container(frames));
     write_file(folder / "HEADER.TIF", kTemplate);
   }
-  void skip_unless_linux() {
-    if (windows_tool())
-      GTEST_SKIP() << "needs a Linux build of the tool";
-  }
 };
 
 TEST_F(Files, ExistingOutputIsReplacedWholeAndKeepsItsPermissions) {
@@ -85,7 +81,7 @@ TEST_F(Files, ReadOnlyFolderIsReportedForEveryImage) {
 }
 
 TEST_F(Files, WriteCutShortByAFileSizeLimitKeepsTheEarlierFile) {
-  skip_unless_linux();
+  SKIP_UNLESS_LINUX_TOOL();
   write_file(folder / "a.sfd1.tif", Bytes{'o', 'l', 'd'});
   RunOptions options;
   options.file_size_limit = 4096;  // frame 1 needs 11,707 bytes, the others fit
@@ -99,7 +95,7 @@ TEST_F(Files, WriteCutShortByAFileSizeLimitKeepsTheEarlierFile) {
 }
 
 TEST_F(Files, FullDiskStopsTheSourceWithOneLine) {
-  skip_unless_linux();
+  SKIP_UNLESS_LINUX_TOOL();
   write_file(folder / "b.sfd", samples::sfd_container(std::vector<SfdFrame>(50, frames[1])));
   RunOptions options;
   options.faults = true;
@@ -116,7 +112,7 @@ TEST_F(Files, FullDiskStopsTheSourceWithOneLine) {
 // A source that is deleted or replaced after the folder was listed: named and skipped, or
 // converted as it is when read, and never waited on.
 TEST_F(Files, SourcesThatChangeAfterTheListing) {
-  skip_unless_linux();
+  SKIP_UNLESS_LINUX_TOOL();
   struct Change {
     std::string fault, err;
     std::vector<std::string> written;

@@ -59,6 +59,12 @@ fs::path all_passes_tool();
 // prompt is the command interpreter's, and files stay unlocked only on the Linux side.
 bool windows_tool();
 
+// For a test that needs what only a Linux build of the tool has (a preloaded shim, signals, a
+// terminal, ownership of links).
+#define SKIP_UNLESS_LINUX_TOOL()          \
+  if (::texport::testing::windows_tool()) \
+  GTEST_SKIP() << "needs a Linux build of the tool"
+
 RunResult run_in(const fs::path& folder, const fs::path& tool, const RunOptions& options = {});
 
 // Pixels of an image as an independent reader (ImageMagick) decodes them in a raw format ("gray",

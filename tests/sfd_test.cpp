@@ -1,0 +1,100 @@
+#include "convert/sfd.hpp"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <tuple>
+
+#include "encoders.hpp"
+
+namespace texport::sfd {
+namespace {
+
+Bytes operator+(Bytes front, const Bytes& back) {
+  front.insert(front.end(), back.begin(), back.end());
+  return front;
+}
+using samples::sfd_container;
+const auto packed = [](const Bytes& stream) { return samples::sfd_packed_from_stream(stream); };
+
+// Either the bytes one packed layer unpacks to (frame 0), or the lookup of a frame.
+struct Want {
+  std::uint64_t frame;
+  FrameStatus status;
+  std::uint16_t width, height;
+  Bytes bytes;  // the unpacked bytes, or the frame's pixels
+};
+Want unpacks(Bytes bytes) {
+  return {0, FrameStatus::found, 0, 0, std::move(bytes)};
+}
+Want frame(std::uint64_t number, FrameStatus status, std::uint16_t width = 0,
+           std::uint16_t height = 0, Bytes pixels = {}) {
+  return {number, status, width, height, std::move(pixels)};
+}
+
+struct Row {
+  const char* name;
+  Bytes source;
+  Want want;
+  friend void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
+};
+
+// S = C0: C2 00 is three zeros, C3 00 four; the container holds one 2x2 frame at offset 8.
+const Bytes kWorked{0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01, 0xC2, 0x00, 0x08, 0xC2,
+                    0x00, 0x02, 0x00, 0x02, 0x00, 0xC3, 0x00, 0xC2, 0x05, 0x07};
+const Bytes kOneFrame = sfd_container({{3, 2, {1, 2, 3, 4, 5, 6}}});
+constexpr auto kFound = FrameStatus::found;
+constexpr auto kOut = FrameStatus::out_of_range;
+
+const Row kRows[] = {
+    {"worked example unpacks to its container", kWorked,
+     unpacks({0x01, 0, 0, 0, 0x08, 0, 0, 0, 0x02, 0, 0x02, 0, 0, 0, 0, 0, 5, 5, 5, 7})},
+    {"byte 7 00 gives S 254: code 254 one copy, 255 two, FD literal",
+     packed({9, 0, 0xFE, 0x33, 0xFF, 0x44, 0xFD}), unpacks({9, 0, 0x33, 0x44, 0x44, 0xFD})},
+    {"byte 7 01 gives S 255: code 255 one copy, FE literal", packed({0x09, 0x01, 0xFF, 0xFF, 0xFE}),
+     unpacks({0x09, 0x01, 0xFF, 0xFE})},
+    {"byte 7 02 gives S 0: it is code 2, 30 gives 31 copies of code 3, 31 and FF literal",
+     packed({0x20, 0x02, 0x07, 0x1E, 0x03, 0x1F, 0xFF}),
+     unpacks(Bytes{0x20, 7, 7, 7} + Bytes(31, 3) + Bytes{0x1F, 0xFF})},
+    {"run code found after 20 literals",
+     packed(Bytes{0x09, 0x00} + Bytes(20, 0x10) + Bytes{0xFF, 0x44} + Bytes(16, 0x20)),
+     unpacks(Bytes{0x09, 0x00} + Bytes(20, 0x10) + Bytes{0x44, 0x44} + Bytes(16, 0x20))},
+    {"trailing run code dropped", packed({1, 0x42, 0, 7, 0x45}), unpacks({1, 0, 0, 0, 7})},
+    {"packed form of 7 bytes unpacks to nothing", Bytes{0, 1, 0, 0, 0, 0, 5}, unpacks({})},
+    {"packed form of 8 bytes unpacks", packed({0x05, 0x00}), unpacks({0x05, 0x00})},
+    {"worked example packed again gives its 2x2 frame", *samples::sfd_pack(kWorked, 0xFF),
+     frame(1, kFound, 2, 2, {5, 5, 5, 7})},
+    {"frame ending at the container end", kOneFrame, frame(1, kFound, 3, 2, {1, 2, 3, 4, 5, 6})},
+    {"frame one byte past the end", sfd_container({{3, 2, {1, 2, 3, 4, 5}}}), frame(1, kOut)},
+    {"frame offset equal to the length", Bytes{1, 0, 0, 0, 8, 0, 0, 0}, frame(1, kOut)},
+    {"table entry past the end", Bytes{1, 0, 0, 0, 8, 0, 0}, frame(1, kOut)},
+    {"count 0 has no frame 1", Bytes{0, 0, 0, 0}, frame(1, FrameStatus::no_more_frames)},
+    {"65535x65535 frame in a tiny file", sfd_container({{0xFFFF, 0xFFFF, {5}}}), frame(1, kOut)},
+    {"width 0 frame at the end", sfd_container({{0, 7, {}}}), frame(1, kFound, 0, 7)},
+    {"height 0 frame at the end", sfd_container({{7, 0, {}}}), frame(1, kFound, 7, 0)},
+};
+
+class Sfd : public ::testing::TestWithParam<Row> {};
+
+TEST_P(Sfd, Decodes) {
+  const Row& row = GetParam();
+  const Want& want = row.want;
+  if (want.frame == 0) {
+    Bytes out(unpacked_length(row.source));
+    unpack_into(row.source, out);
+    EXPECT_EQ(out, want.bytes);
+    return;
+  }
+  Bytes storage;
+  const FrameLookup lookup = find_frame(unpack_layers(row.source, storage).container, want.frame);
+  EXPECT_EQ(std::tie(lookup.status, lookup.frame.width, lookup.frame.height),
+            std::tie(want.status, want.width, want.height));
+  EXPECT_EQ(Bytes(lookup.frame.pixels.begin(), lookup.frame.pixels.end()), want.bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, Sfd, ::testing::ValuesIn(kRows), [](const auto& info) {
+  return std::regex_replace(info.param.name, std::regex("[^A-Za-z0-9]"), "_");
+});
+
+}  // namespace
+}  // namespace texport::sfd

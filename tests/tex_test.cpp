@@ -1,0 +1,100 @@
+#include "convert/tex.hpp"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <tuple>
+
+#include "encoders.hpp"
+
+namespace texport::tex {
+namespace {
+
+Bytes operator+(Bytes front, const Bytes& back) {
+  front.insert(front.end(), back.begin(), back.end());
+  return front;
+}
+Bytes packed(std::uint16_t width, std::uint8_t sign, const Bytes& stream) {
+  return samples::tex_packed_from_stream(width, 1, sign, stream);
+}
+
+struct Want {
+  Layout layout;
+  Bytes pixels = {};  // plain or packed: the image decoded into zeros
+  StreamEnd end = StreamEnd::source_exhausted;
+};
+struct Row {
+  const char* name;
+  Bytes source;
+  Want want;
+  friend void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
+};
+Want decodes(Bytes pixels, StreamEnd end = StreamEnd::source_exhausted) {
+  return {Layout::packed, std::move(pixels), end};
+}
+
+// A * B = 0xFFFF^2; 17 x 2 at 6 and 8; S = 100 at 15: escape 99, run codes 100 to 129.
+const Bytes kWorked = Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 17, 0, 2, 0, 0, 0, 0, 0, 0, 100} +
+                      Bytes(7, 0) + Bytes{5, 100, 7, 99, 101, 129, 42, 130};
+// A * B = 5 * 6 = 30 bytes: plain, its pixels from 20.
+const Bytes kPlain = Bytes{5, 0, 6, 0} + Bytes(16, 0) + Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+constexpr auto kFull = StreamEnd::image_full;
+constexpr auto kMissing = StreamEnd::byte_missing;
+
+const Row kRows[] = {
+    {"worked example fills 17x2 as the source ends", kWorked,
+     decodes(Bytes{7, 101} + Bytes(31, 42) + Bytes{130})},
+    {"run S+1 first fills -2, -1 and pixel 0", packed(2, 100, {101, 9, 3}), decodes({9, 3})},
+    {"run code at -1 after one literal reaches pixels 0 and 1", packed(3, 100, {1, 101, 9, 3}),
+     decodes({9, 9, 3})},
+    {"S 0 has no escape: codes 0 to 29, 30 and 255 literal",
+     packed(35, 0, {0, 9, 29, 5, 30, 255, 0, 8}), decodes(Bytes(31, 5) + Bytes{30, 255, 8, 8})},
+    {"S 255: escape 254, code 255 gives 2 copies, 16 literal",
+     packed(5, 255, {255, 1, 254, 255, 255, 7, 16, 254, 254}), decodes({255, 7, 7, 16, 254})},
+    {"escape stores an escape value or a run code, S-2 is literal",
+     packed(4, 100, {100, 0, 99, 99, 99, 100, 99, 129, 98}), decodes({99, 100, 129, 98})},
+    {"run cut at the image end, later runs store nothing, a literal ends",
+     packed(4, 100, {100, 0, 105, 7, 102, 9, 3, 104, 1}), decodes({7, 7, 7, 7}, kFull)},
+    {"literals past the end are cut", packed(2, 100, {100, 0, 1, 2, 3}), decodes({1, 2}, kFull)},
+    {"escape meeting the full image ends", packed(2, 100, {100, 0, 103, 7, 99, 5, 6}),
+     decodes({7, 7}, kFull)},
+    {"escape as the last byte", packed(3, 100, {100, 0, 1, 99}), decodes({1, 0, 0}, kMissing)},
+    {"run code as the last byte", packed(3, 100, {100, 0, 1, 105}), decodes({1, 0, 0}, kMissing)},
+    {"packed source of 16 bytes has an empty stream",
+     Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 2, 0, 1} + Bytes(7, 0), decodes({0, 0})},
+    {"length equal to A*B is plain, copies the pixels it holds", kPlain,
+     Want{Layout::plain, Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9, 10} + Bytes(20, 0)}},
+    {"length one below A*B is packed", Bytes(kPlain.begin(), kPlain.end() - 1), decodes({})},
+    {"under 4 bytes", Bytes{0xFF, 0xFF, 0xFF}, {Layout::too_short}},
+    {"packed 4 bytes", Bytes{0xFF, 0xFF, 0xFF, 0xFF}, {Layout::packed_too_short}},
+    {"packed 5 bytes, byte 4 zero", Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0}, {Layout::packed_too_short}},
+    {"packed 15 bytes", Bytes{0xFF, 0xFF, 0xFF, 0xFF} + Bytes(11, 0), {Layout::packed_too_short}},
+    {"packed, byte 4 set, 5 bytes", Bytes{0xFF, 0xFF, 0xFF, 0xFF, 1}, {Layout::packed_rejected}},
+    {"packed, byte 5 set, 6 bytes", Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0, 1}, {Layout::packed_rejected}},
+};
+
+class Tex : public ::testing::TestWithParam<Row> {};
+
+TEST_P(Tex, Decodes) {
+  const Row& row = GetParam();
+  const Header header = read_header(row.source);
+  ASSERT_EQ(header.layout, row.want.layout);
+  Bytes pixels(std::size_t{header.width} * header.height, 0);
+  if (header.layout == Layout::plain)
+    copy_plain_pixels(row.source, pixels);
+  if (header.layout == Layout::packed) {
+    const DecodeResult stored = decode_stream(row.source, header.sign, pixels.size(), pixels);
+    const DecodeResult followed = decode_stream(row.source, header.sign, pixels.size(), {});
+    EXPECT_EQ(stored.end, row.want.end);
+    EXPECT_EQ(std::tie(followed.end, followed.position), std::tie(stored.end, stored.position));
+    EXPECT_LE(stored.position, std::ssize(pixels));  // no run stores past the image
+  }
+  EXPECT_EQ(pixels, row.want.pixels);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, Tex, ::testing::ValuesIn(kRows), [](const auto& info) {
+  return std::regex_replace(info.param.name, std::regex("[^A-Za-z0-9]"), "_");
+});
+
+}  // namespace
+}  // namespace texport::tex
