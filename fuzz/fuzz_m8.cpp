@@ -1,4 +1,5 @@
-// .m8: image lookup, the palette turned into BMP entries, rows bottom first.
+// .m8: image lookup against a plain reading (the palette at 260 and the x*y pixel bytes at 1040,
+// from which the tool takes its rows bottom first), and the palette turned into BMP entries.
 #include <cstdint>
 #include <cstdlib>
 
@@ -6,34 +7,42 @@
 #include "fuzz_checks.hpp"
 
 using namespace texport;
-using texport::fuzz::inside;
+using texport::fuzz::check;
+using texport::fuzz::is_at;
+using texport::fuzz::u16_at;
+
+namespace {
+
+// Each BMP entry is the source entry reversed (blue, green, red) and a 0.
+TEXPORT_FUZZ_REFERENCE bool palette_right(ByteView palette, const m8::BmpPalette& pal) {
+  for (std::size_t i = 0; i < 256; ++i)
+    if (pal[4 * i] != palette[3 * i + 2] || pal[4 * i + 1] != palette[3 * i + 1] ||
+        pal[4 * i + 2] != palette[3 * i] || pal[4 * i + 3] != 0)
+      return false;
+  return true;
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const ByteView source(data, size);
   const m8::ImageLookup lookup = m8::find_image(source);
-  if (lookup.status != m8::ImageStatus::found) {
-    if (lookup.needed <= size)
-      std::abort();
+  if (size < 102) {
+    check(lookup.status == m8::ImageStatus::truncated_fields && lookup.needed == 102);
     return 0;
   }
-  const m8::Image& image = lookup.image;
-  const std::size_t x = image.x;
-  const std::size_t y = image.y;
-  if (image.pixels.size() != x * y || image.palette.size() != m8::kPaletteLength)
-    std::abort();
-  if (!inside(image.palette, source) || (!image.pixels.empty() && !inside(image.pixels, source)))
-    std::abort();
-  const m8::BmpPalette pal = m8::bmp_palette(image.palette);
-  for (std::size_t i = 0; i < m8::kPaletteEntries; ++i) {
-    if (pal[4 * i] != image.palette[3 * i + 2] || pal[4 * i + 1] != image.palette[3 * i + 1] ||
-        pal[4 * i + 2] != image.palette[3 * i] || pal[4 * i + 3] != 0)
-      std::abort();
+  const unsigned x = u16_at(source, 36);
+  const unsigned y = u16_at(source, 100);
+  check(lookup.image.x == x && lookup.image.y == y);
+  const std::size_t length = std::size_t{x} * y;
+  if (size < 1040 + length) {
+    check(lookup.status == m8::ImageStatus::truncated_pixels && lookup.needed == 1040 + length);
+    return 0;
   }
-  Bytes out(image.pixels.size());
-  m8::rows_bottom_first(image.pixels, image.x, image.y, out);
-  for (std::size_t row = 0; row < y; ++row)
-    for (std::size_t column = 0; column < x; ++column)
-      if (out[row * x + column] != image.pixels[(y - 1 - row) * x + column])
-        std::abort();
+  check(lookup.status == m8::ImageStatus::found);
+  const m8::Image& image = lookup.image;
+  check(is_at(image.palette, source, 260, 768) && is_at(image.pixels, source, 1040, length));
+
+  check(palette_right(image.palette, m8::bmp_palette(image.palette)));
   return 0;
 }
