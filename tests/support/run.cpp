@@ -120,10 +120,14 @@ RunResult run_once(const fs::path& folder, const fs::path& tool, const RunOption
       ::setrlimit(RLIMIT_FSIZE, &limit);
     }
     std::vector<std::string> environment = options.environment;
+    // Under AddressSanitizer: the shim comes before the sanitizer's runtime, and the memory of
+    // freed blocks held in quarantine is not the tool's.
+    const char* sanitizer = std::getenv("ASAN_OPTIONS");
+    environment.push_back(std::string("ASAN_OPTIONS=") + (sanitizer ? sanitizer : "") +
+                          ":verify_asan_link_order=0" +
+                          (options.measure_memory ? ":quarantine_size_mb=0" : ""));
     if (options.faults)
       environment.push_back(std::string("LD_PRELOAD=") + TEXPORT_FAULT_SHIM);
-    if (options.measure_memory)  // the sanitizer's quarantine is not the tool's memory
-      environment.push_back("ASAN_OPTIONS=quarantine_size_mb=0:verify_asan_link_order=0");
     for (std::string& assignment : environment)
       ::putenv(assignment.data());
     std::vector<char*> argv;
