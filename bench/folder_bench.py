@@ -1,29 +1,56 @@
 #!/usr/bin/env python3
-"""Whole-folder benchmark: the all-passes tool over a generated corpus against a plain copy.
+"""Whole-folder benchmark: the tool over a generated corpus against a plain copy of its outputs.
 
-Usage: python3 bench/folder_bench.py [BUILD_DIR] [RUNS]
+Usage: python3 bench/folder_bench.py [BUILD_DIR] [RUNS] [--large] [--tool PATH]... [--scratch DIR]
 
-BUILD_DIR must hold a build configured with -DTEXPORT_BUILD_BENCH=ON (for bench/make_corpus and
-texport_all_passes). For each run, a fresh copy of the corpus is converted, and a folder holding
-the same number of files of the same sizes as the tool writes (its own outputs) is copied with
-`cp -R`. Prints the median of each, their ratio, and the tool's peak memory against the bound
-largest source + largest unpacked layer + largest output + 8 MiB.
+BUILD_DIR (default build-bench) must hold a build configured with -DTEXPORT_BUILD_BENCH=ON: its
+bench/make_corpus writes the corpus, and its texport_all_passes is the tool timed unless --tool
+names others. --tool may be given more than once (say an older build's texport_all_passes and
+this one's) to time several tools over the same corpus in one run, their runs interleaved. The
+default corpus holds every format (make_corpus FOLDER); --large holds 50 .sfd containers of 20
+frames of 512 x 512 (make_corpus FOLDER --large). The work happens in a temporary folder inside
+--scratch DIR (default: the system's temporary folder), say /dev/shm to leave the disk out.
+
+Each run converts the corpus (hard links to its sources in a folder of its own) with each tool
+and copies a folder of the first tool's own outputs with `cp -R`, in an order that rotates from
+run to run. Prints the median wall time of each (and its processor time), the ratio of each
+tool's median to the copy's, and each tool's peak memory against the bound largest source +
+two of the largest unpacked layer + largest output + 8 MiB. Every tool must write the same files as the
+first, byte for byte.
+
+On ext4 without a journal, creating files soon after deleting many costs far more processor time
+(the file system passes over inodes freed in the last minutes), so every run after the first
+pays for the one before: there, work on a tmpfs (--scratch /dev/shm).
 """
+import argparse
+import filecmp
 import os
+import resource
 import shutil
 import statistics
 import subprocess
-import sys
 import tempfile
 import time
 
 
 def run_timed(command, cwd):
-    """Wall time of one child process, standard input at end of file."""
+    """Wall time and processor time (user + system) of one child process, standard input at end
+    of file. Wall time well above processor time is time spent waiting."""
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
     start = time.perf_counter()
     subprocess.run(command, cwd=cwd, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                    check=True)
-    return time.perf_counter() - start
+    wall = time.perf_counter() - start
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return wall, (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
+
+
+def summary(times):
+    """Median wall time, each run's, and the median processor time, in ms."""
+    walls = [wall for wall, _ in times]
+    return (f"median {statistics.median(walls) * 1000:.0f} ms "
+            f"({' '.join(f'{wall * 1000:.0f}' for wall in walls)}; processor time median "
+            f"{statistics.median(cpu for _, cpu in times) * 1000:.0f} ms)")
 
 
 def peak_memory_kib(tool, cwd):
@@ -44,61 +71,97 @@ def peak_memory_kib(tool, cwd):
     return peak
 
 
-def main():
-    build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build-bench")
-    runs = int(sys.argv[2]) if len(sys.argv) > 2 else 5
-    tool = os.path.join(build, "texport_all_passes")
-    make_corpus = os.path.join(build, "bench", "make_corpus")
-    with tempfile.TemporaryDirectory(prefix="texport-bench-") as scratch:
-        corpus = os.path.join(scratch, "corpus")
-        subprocess.run([make_corpus, corpus], check=True)
-        sources = sorted(os.listdir(corpus))
+def link_corpus(corpus, folder):
+    """A folder of hard links to the corpus's files: the tools only read their sources."""
+    shutil.copytree(corpus, folder, copy_function=os.link)
 
-        # One untimed run to learn what the tool writes; those outputs are the copy baseline.
+
+def outputs_of(tool, corpus, folder, sources):
+    """Runs the tool once, untimed, over the corpus in `folder`: its outputs' names."""
+    link_corpus(corpus, folder)
+    subprocess.run([tool], cwd=folder, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   check=True)
+    return sorted(name for name in os.listdir(folder) if name not in sources)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("build", nargs="?", default="build-bench")
+    parser.add_argument("runs", nargs="?", type=int, default=5)
+    parser.add_argument("--large", action="store_true",
+                        help="50 .sfd containers of 20 frames of 512 x 512")
+    parser.add_argument("--tool", action="append", default=[],
+                        help="a tool to time (repeatable); default BUILD/texport_all_passes")
+    parser.add_argument("--scratch", help="where to work (default: the temporary folder)")
+    args = parser.parse_args()
+    build = os.path.abspath(args.build)
+    tools = [os.path.abspath(tool) for tool in args.tool] or [
+        os.path.join(build, "texport_all_passes")]
+    make_corpus = os.path.join(build, "bench", "make_corpus")
+
+    with tempfile.TemporaryDirectory(prefix="texport-bench-", dir=args.scratch) as scratch:
+        corpus = os.path.join(scratch, "corpus")
+        subprocess.run([make_corpus, corpus] + (["--large"] if args.large else []), check=True)
+        sources = set(os.listdir(corpus))
+
+        # One untimed run of each tool: the first one's outputs are the copy baseline, and every
+        # other tool must write the same.
         warm = os.path.join(scratch, "warm")
-        shutil.copytree(corpus, warm)
-        subprocess.run([tool], cwd=warm, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       check=True)
+        outputs = outputs_of(tools[0], corpus, warm, sources)
         baseline = os.path.join(scratch, "baseline")
         os.mkdir(baseline)
-        outputs = [name for name in os.listdir(warm) if name not in sources]
         for name in outputs:
-            shutil.move(os.path.join(warm, name), os.path.join(baseline, name))
+            os.rename(os.path.join(warm, name), os.path.join(baseline, name))
+        for number, tool in enumerate(tools[1:], 1):
+            other = os.path.join(scratch, f"other{number}")
+            other_outputs = outputs_of(tool, corpus, other, sources)
+            _, mismatch, errors = filecmp.cmpfiles(baseline, other, outputs, shallow=False)
+            if other_outputs != outputs or mismatch or errors:
+                raise SystemExit(f"{tool} writes other files than {tools[0]} "
+                                 f"({len(other_outputs)} against {len(outputs)}; "
+                                 f"first differing: {(mismatch + errors)[:3]})")
         written = sum(os.path.getsize(os.path.join(baseline, n)) for n in outputs)
 
-        tool_times, copy_times = [], []
-        for _ in range(runs):
-            work = os.path.join(scratch, "work")
-            shutil.copytree(corpus, work)
-            subprocess.run(["sync"], check=False)
-            tool_times.append(run_timed([tool], work))
-            shutil.rmtree(work)
-
-            copy = os.path.join(scratch, "copy")
-            subprocess.run(["sync"], check=False)
-            copy_times.append(run_timed(["cp", "-R", baseline, copy], scratch))
-            shutil.rmtree(copy)
-
-        work = os.path.join(scratch, "work")
-        shutil.copytree(corpus, work)
-        peak_kib = peak_memory_kib(tool, work)
+        # Each run converts or copies into a folder of its own, deleted once timed; the order of
+        # the commands rotates from run to run, so that none is always first or last.
+        commands = [[tool] for tool in tools] + [["cp", "-R", baseline]]
+        times = [[] for _ in commands]
+        for run in range(args.runs):
+            for index in [(run + k) % len(commands) for k in range(len(commands))]:
+                folder = os.path.join(scratch, "work")
+                if index < len(tools):
+                    link_corpus(corpus, folder)
+                    subprocess.run(["sync"], check=False)
+                    times[index].append(run_timed(commands[index], folder))
+                else:
+                    subprocess.run(["sync"], check=False)
+                    times[index].append(run_timed(commands[index] + [folder], scratch))
+                shutil.rmtree(folder)
+        tool_times = dict(zip(tools, times))
+        copy_times = times[-1]
 
         largest_source = max(os.path.getsize(os.path.join(corpus, n)) for n in sources)
         largest_output = max(os.path.getsize(os.path.join(baseline, n)) for n in outputs)
-        # The largest unpacked layer: the corpus's packed containers unpack to plain ones, which
-        # are as large as the largest plain container in it.
+        # The largest unpacked layer (two may be held at once): the corpus's packed containers
+        # unpack to plain ones, as large as the largest plain container in it.
         largest_layer = max(os.path.getsize(os.path.join(corpus, n))
                             for n in sources if n.endswith(".sfd"))
-        bound_kib = (largest_source + largest_layer + largest_output) // 1024 + 8 * 1024
+        bound_kib = (largest_source + 2 * largest_layer + largest_output) // 1024 + 8 * 1024
 
-        tool_median = statistics.median(tool_times)
-        copy_median = statistics.median(copy_times)
-        print(f"corpus: {len(sources)} sources; the tool writes {len(outputs)} files, "
-              f"{written / 2**20:.1f} MiB")
-        print(f"texport (all passes): median {tool_median * 1000:.0f} ms over {runs} runs")
-        print(f"cp -R of the same files: median {copy_median * 1000:.0f} ms")
-        print(f"ratio: {tool_median / copy_median:.2f} (target: at most 1.5)")
-        print(f"peak memory: {peak_kib} KiB (bound: {bound_kib} KiB)")
+        copy_median = statistics.median(wall for wall, _ in copy_times)
+        target = 1.2 if args.large else 1.5
+        print(f"corpus{' (large)' if args.large else ''}: {len(sources)} sources, "
+              f"{sum(os.path.getsize(os.path.join(corpus, n)) for n in sources) / 2**20:.1f} MiB;"
+              f" the tool writes {len(outputs)} files, {written / 2**20:.1f} MiB")
+        print(f"cp -R of the same files: {summary(copy_times)}")
+        for number, tool in enumerate(tools):
+            work = os.path.join(scratch, f"peak{number}")
+            link_corpus(corpus, work)
+            peak_kib = peak_memory_kib(tool, work)
+            median = statistics.median(wall for wall, _ in tool_times[tool])
+            print(f"{tool}: {summary(tool_times[tool])} over {args.runs} runs, "
+                  f"ratio {median / copy_median:.2f} (target: at most {target}), "
+                  f"peak memory {peak_kib} KiB (bound: {bound_kib} KiB)")
 
 
 if __name__ == "__main__":

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <utility>
 
 #include "convert/byte_scan.hpp"
 #include "io/output.hpp"
@@ -47,17 +46,25 @@ std::uint64_t unpacked_length(ByteView packed) {
 
 void unpack_into(ByteView packed, MutableBytes out) {
   std::size_t at = 0;
-  const auto next = [&](std::size_t count) {  // checked against the length counted before
-    require_fits(out.size(), at, count);
-    return out.data() + std::exchange(at, at + count);
-  };
+  const std::uint8_t* const end = packed.data() + packed.size();
+  // Every piece is checked against the length counted before. Short pieces, the common case, are
+  // copied or filled 16 or 32 bytes at once where both buffers have the room; the bytes past a
+  // piece are overwritten by the next one.
   walk_stream(
       packed,
       [&](const std::uint8_t* literals, std::size_t count) {
-        if (count != 0)
-          std::memcpy(next(count), literals, count);
+        require_fits(out.size(), at, count);
+        if (count <= 16 && end - literals >= 16 && out.size() - at >= 16)
+          std::memcpy(out.data() + at, literals, 16);
+        else if (count != 0)
+          std::memcpy(out.data() + at, literals, count);
+        at += count;
       },
-      [&](std::size_t count, std::uint8_t value) { std::memset(next(count), value, count); });
+      [&](std::size_t count, std::uint8_t value) {
+        require_fits(out.size(), at, count);
+        std::memset(out.data() + at, value, out.size() - at >= 32 ? 32 : count);
+        at += count;
+      });
 }
 
 Layers unpack_layers(ByteView source, Bytes& storage, std::uint64_t layer_limit,

@@ -9,13 +9,9 @@ namespace texport {
 std::string shown(std::string_view name) {
   std::string text;
   for (const char c : name) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte != 0x7F) {
-      text.push_back(c);
-      continue;
-    }
-    char escaped[5];
-    std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+    char escaped[5] = {c, '\0'};
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", static_cast<unsigned char>(c));
     text.append(escaped);
   }
   return text;

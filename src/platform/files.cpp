@@ -63,15 +63,10 @@ bool is_regular(int file, std::uint64_t& size) {
 struct RefusalCategory : std::error_category {
   const char* name() const noexcept override { return "texport"; }
   std::string message(int value) const override {
-    switch (static_cast<Refusal>(value)) {
-      case Refusal::not_a_regular_file:
-        return "not a regular file";
-      case Refusal::link_of_another_user:
-        return "a symbolic link of another user";
-      case Refusal::changed_while_read:
-        return "it changed while it was read";
-    }
-    return "refused";
+    static const char* const kMessages[] = {"refused", "not a regular file",
+                                            "a symbolic link of another user",
+                                            "it changed while it was read"};
+    return kMessages[value >= 1 && value <= 3 ? value : 0];
   }
 };
 
