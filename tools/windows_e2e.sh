@@ -18,8 +18,9 @@ done
 prefix_home=$(mktemp -d)
 trap 'wineserver -k 2>/dev/null || true; rm -rf "$prefix_home"' EXIT
 export WINEPREFIX="$prefix_home/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-wineboot -i >/dev/null 2>&1 || true
+mkdir -p "$WINEPREFIX"
 wineserver -p
+wineboot -i >/dev/null 2>&1 || true
 for arch in i686 x86_64; do
   echo "== end-to-end suite against the $arch build under wine"
   TEXPORT_RUNNER=wine \
