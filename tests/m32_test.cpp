@@ -3,21 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <regex>
 #include <tuple>
+
+#include "support/table.hpp"
 
 namespace texport::m32 {
 namespace {
-
-// A file of 0xEE bytes holding each piece at its offset, ending with the last piece.
-Bytes file_of(std::initializer_list<std::pair<std::size_t, Bytes>> pieces) {
-  Bytes out;
-  for (const auto& [offset, bytes] : pieces) {
-    out.resize(std::max(out.size(), offset + bytes.size()), 0xEE);
-    std::copy(bytes.begin(), bytes.end(), out.begin() + static_cast<std::ptrdiff_t>(offset));
-  }
-  return out;
-}
 
 struct Want {
   ImageStatus status;
@@ -25,12 +16,8 @@ struct Want {
   Bytes tga = {};  // the found pixels, red and blue exchanged
   std::uint64_t needed = 0;
 };
-struct Row {
-  const char* name;
-  Bytes source;
-  Want want;
-  friend void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
-};
+using Row = testing::Row<Want>;
+using testing::file_of;
 
 // Two pixels, and the same with red and blue exchanged.
 const Bytes kRgba{0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88};
@@ -76,9 +63,7 @@ TEST_P(M32, FindsImage) {
   EXPECT_EQ(tga, row.want.tga);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, M32, ::testing::ValuesIn(kRows), [](const auto& info) {
-  return std::regex_replace(info.param.name, std::regex("[^A-Za-z0-9]"), "_");
-});
+TEXPORT_ROWS(M32, kRows);
 
 }  // namespace
 }  // namespace texport::m32

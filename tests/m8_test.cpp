@@ -3,20 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <regex>
 #include <tuple>
+
+#include "support/table.hpp"
 
 namespace texport::m8 {
 namespace {
 
-// `base` grown with 0xEE bytes to hold each piece at its offset.
-Bytes file_of(std::initializer_list<std::pair<std::size_t, Bytes>> pieces, Bytes base = {}) {
-  for (const auto& [offset, bytes] : pieces) {
-    base.resize(std::max(base.size(), offset + bytes.size()), 0xEE);
-    std::copy(bytes.begin(), bytes.end(), base.begin() + static_cast<std::ptrdiff_t>(offset));
-  }
-  return base;
-}
 Bytes cut(const Bytes& bytes, std::ptrdiff_t length) {
   return Bytes(bytes.begin(), bytes.begin() + length);
 }
@@ -27,12 +20,8 @@ struct Want {
   Bytes pixels = {};
   std::uint64_t needed = 0;
 };
-struct Row {
-  const char* name;
-  Bytes source;
-  Want want;
-  friend void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
-};
+using Row = testing::Row<Want>;
+using testing::file_of;
 
 // A 3x2 image; palette entries 0 and 1 are 10 20 30 and 40 50 60, entry 255 A1 B2 C3.
 const Bytes kImage =
@@ -58,9 +47,9 @@ class M8 : public ::testing::TestWithParam<Row> {};
 TEST_P(M8, FindsImage) {
   const Row& row = GetParam();
   const ImageLookup lookup = find_image(row.source);
+  EXPECT_EQ(Bytes(lookup.image.pixels.begin(), lookup.image.pixels.end()), row.want.pixels);
   EXPECT_EQ(std::tie(lookup.status, lookup.image.x, lookup.image.y, lookup.needed),
             std::tie(row.want.status, row.want.x, row.want.y, row.want.needed));
-  EXPECT_EQ(Bytes(lookup.image.pixels.begin(), lookup.image.pixels.end()), row.want.pixels);
   if (lookup.status != kFound)
     return;
   // Every found image here has kImage's palette: entries 0, 1 and 255 reversed, a 0 appended.
@@ -69,9 +58,7 @@ TEST_P(M8, FindsImage) {
   EXPECT_EQ(Bytes(bmp.end() - 4, bmp.end()), (Bytes{0xC3, 0xB2, 0xA1, 0}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, M8, ::testing::ValuesIn(kRows), [](const auto& info) {
-  return std::regex_replace(info.param.name, std::regex("[^A-Za-z0-9]"), "_");
-});
+TEXPORT_ROWS(M8, kRows);
 
 }  // namespace
 }  // namespace texport::m8

@@ -2,10 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
 #include <tuple>
 
 #include "encoders.hpp"
+
+#include "support/table.hpp"
 
 namespace texport::sfd {
 namespace {
@@ -32,12 +33,7 @@ Want frame(std::uint64_t number, FrameStatus status, std::uint16_t width = 0,
   return {number, status, width, height, std::move(pixels)};
 }
 
-struct Row {
-  const char* name;
-  Bytes source;
-  Want want;
-  friend void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
-};
+using Row = testing::Row<Want>;
 
 // S = C0: C2 00 is three zeros, C3 00 four; the container holds one 2x2 frame at offset 8.
 const Bytes kWorked{0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01, 0xC2, 0x00, 0x08, 0xC2,
@@ -92,9 +88,7 @@ TEST_P(Sfd, Decodes) {
   EXPECT_EQ(Bytes(lookup.frame.pixels.begin(), lookup.frame.pixels.end()), want.bytes);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, Sfd, ::testing::ValuesIn(kRows), [](const auto& info) {
-  return std::regex_replace(info.param.name, std::regex("[^A-Za-z0-9]"), "_");
-});
+TEXPORT_ROWS(Sfd, kRows);
 
 }  // namespace
 }  // namespace texport::sfd

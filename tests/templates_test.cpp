@@ -2,8 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "support/table.hpp"
+
 #include <algorithm>
-#include <regex>
 
 namespace texport {
 namespace {
@@ -79,9 +80,7 @@ TEST_P(Header, HoldsField) {
   EXPECT_TRUE(std::equal(field, field + row.size, written.begin() + (field - bytes.begin())));
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, Header, ::testing::ValuesIn(kRows), [](const auto& info) {
-  return std::regex_replace(info.param.name, std::regex("[^A-Za-z0-9]"), "_");
-});
+TEXPORT_ROWS(Header, kRows);
 
 }  // namespace
 }  // namespace texport

@@ -2,10 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
 #include <tuple>
 
 #include "encoders.hpp"
+
+#include "support/table.hpp"
 
 namespace texport::tex {
 namespace {
@@ -23,12 +24,7 @@ struct Want {
   Bytes pixels = {};  // plain or packed: the image decoded into zeros
   StreamEnd end = StreamEnd::source_exhausted;
 };
-struct Row {
-  const char* name;
-  Bytes source;
-  Want want;
-  friend void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
-};
+using Row = testing::Row<Want>;
 Want decodes(Bytes pixels, StreamEnd end = StreamEnd::source_exhausted) {
   return {Layout::packed, std::move(pixels), end};
 }
@@ -92,9 +88,7 @@ TEST_P(Tex, Decodes) {
   EXPECT_EQ(pixels, row.want.pixels);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, Tex, ::testing::ValuesIn(kRows), [](const auto& info) {
-  return std::regex_replace(info.param.name, std::regex("[^A-Za-z0-9]"), "_");
-});
+TEXPORT_ROWS(Tex, kRows);
 
 }  // namespace
 }  // namespace texport::tex
