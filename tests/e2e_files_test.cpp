@@ -124,6 +124,9 @@ TEST_F(Files, SourcesThatChangeAfterTheListing) {
       {"TEXPORT_FAULT_REPLACE=a.sfd", "", {"a.sfd1.tif"}},  // by a container of one frame
       {"TEXPORT_FAULT_REPLACE=a.sfd", "texport: a.sfd: cannot open: not a regular file\n", {}},
       {"TEXPORT_FAULT_REPLACE=a.sfd", "texport: a.sfd: cannot open: not a regular file\n", {}},
+      {"TEXPORT_FAULT_SHRINK=a.sfd",
+       "texport: a.sfd: cannot read: it changed while it was read\n",
+       {}},
   };
   for (std::size_t i = 0; i < std::size(changes); ++i) {
     TempFolder scratch;

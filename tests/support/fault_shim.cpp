@@ -3,6 +3,7 @@
 //   TEXPORT_FAULT_VANISH=NAME         NAME is deleted just before its first open
 //   TEXPORT_FAULT_REPLACE=NAME        NAME is replaced by the file, folder or FIFO at
 //   TEXPORT_FAULT_REPLACE_WITH=PATH   PATH just before its first open
+//   TEXPORT_FAULT_SHRINK=NAME         NAME reads as ended before the length the tool was told
 //   TEXPORT_FAULT_DISK_BYTES=N        the disk is full once N bytes went into created files
 //   TEXPORT_FAULT_INTERRUPT=1         SIGTERM arrives while the first created file is half written
 #include <dlfcn.h>
@@ -19,6 +20,7 @@
 namespace {
 
 bool created[4096];  // descriptors of files the tool created
+int shrunk = -1;     // the descriptor of TEXPORT_FAULT_SHRINK
 long long disk_bytes_written = 0;
 
 bool names(const char* path, const char* variable) {
@@ -55,7 +57,13 @@ int open(const char* path, int flags, ...) {
   const int file = next<int (*)(const char*, int, ...)>("open")(path, flags, mode);
   if (file >= 0 && file < 4096)
     created[file] = (flags & O_CREAT) != 0;
+  if (names(path, "TEXPORT_FAULT_SHRINK"))
+    shrunk = file;
   return file;
+}
+
+ssize_t read(int file, void* into, size_t count) {
+  return file == shrunk ? 0 : next<ssize_t (*)(int, void*, size_t)>("read")(file, into, count);
 }
 
 // The tool writes its images with writev, and nothing else.
