@@ -1,6 +1,5 @@
 #include "driver/passes.hpp"
 
-#include <exception>
 #include <new>
 #include <optional>
 

@@ -18,8 +18,8 @@ char fold(char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-// The search itself matches by extension only: the Windows search also matches names whose
-// short 8.3 form ends in it (x.sfdx), which are no sources.
+// A source's own name ends in the extension: the Windows search by pattern also matches names
+// whose short 8.3 form does (x.sfdx), and those are no sources.
 bool ends_in(std::string_view name, std::string_view extension) {
   return name.size() >= extension.size() &&
          std::equal(extension.begin(), extension.end(), name.end() - extension.size(),
