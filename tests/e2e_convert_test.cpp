@@ -141,9 +141,10 @@ TEST(Templates, LongShortAndMissingTemplatesInEveryFormat) {
       const Bytes header = template_bytes && message.empty() ? *template_bytes
                                                              : header_template.builtin_header(8, 5);
       EXPECT_EQ(read_file(folder / format.output), expected(header)) << format.output;
-      const auto decoded = decode_with_reader(folder / format.output, format.reader_format);
-      if (!message.empty() && decoded) {  // a built-in header, read by a reader not ours
-        EXPECT_EQ(*decoded, format.reader_pixels) << format.output;
+      if (!message.empty() && reader_installed()) {  // a built-in header, read by a reader not ours
+        EXPECT_EQ(decode_with_reader(folder / format.output, format.reader_format),
+                  format.reader_pixels)
+            << format.output;
       }
     }
   }

@@ -198,6 +198,10 @@ RunResult run_in(const fs::path& folder, const fs::path& tool, const RunOptions&
   return result;
 }
 
+bool reader_installed() {
+  return std::system("convert -version >/dev/null 2>&1") == 0;
+}
+
 std::optional<Bytes> decode_with_reader(const fs::path& image, const std::string& raw_format) {
   TempFolder scratch;
   const fs::path decoded = scratch / "pixels";

@@ -68,7 +68,9 @@ bool windows_tool();
 RunResult run_in(const fs::path& folder, const fs::path& tool, const RunOptions& options = {});
 
 // Pixels of an image as an independent reader (ImageMagick) decodes them in a raw format ("gray",
-// "rgba", "rgb"); nullopt when the reader fails or is not installed.
+// "rgba", "rgb"); nullopt when the reader fails. Without the reader installed, no image is read:
+// nullopt too, and reader_installed() says so.
+bool reader_installed();
 std::optional<Bytes> decode_with_reader(const fs::path& image, const std::string& raw_format);
 
 }  // namespace texport::testing
