@@ -11,6 +11,7 @@
 #include <random>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
 
 namespace texport::testing {
 
@@ -98,6 +99,8 @@ RunResult run_once(const fs::path& folder, const fs::path& tool, const RunOption
   if ((options.measure_memory && ::pipe(input) != 0) ||
       (options.closed_output && ::pipe(output) != 0))
     throw std::runtime_error("pipe failed");
+  if (options.closed_output)
+    ::close(std::exchange(output[0], -1));  // nobody ever reads standard output
   const pid_t child = ::fork();
   if (child == 0) {
     const int in = options.measure_memory ? input[0] : ::open("/dev/null", O_RDONLY);
@@ -109,9 +112,8 @@ RunResult run_once(const fs::path& folder, const fs::path& tool, const RunOption
     ::dup2(in, 0);
     ::dup2(out, 1);
     ::dup2(err, 2);
-    for (const int unused : {input[1], output[0]})  // end of input; nobody reads the output
-      if (unused >= 0)
-        ::close(unused);
+    if (input[1] >= 0)
+      ::close(input[1]);  // so that closing it in the test reads as the end of input
     // Whatever the test process does with these, the tool meets them as a user's shell sets them.
     for (const int signal_number : {SIGPIPE, SIGXFSZ, SIGINT, SIGTERM})
       ::signal(signal_number, SIG_DFL);
@@ -137,10 +139,8 @@ RunResult run_once(const fs::path& folder, const fs::path& tool, const RunOption
     ::execvp(argv[0], argv.data());
     _exit(127);
   }
-  if (options.closed_output) {
-    ::close(output[0]);
+  if (options.closed_output)
     ::close(output[1]);
-  }
   RunResult result;
   int status = 0;
   bool reaped = false;
