@@ -42,6 +42,7 @@ const Row kRows[] = {
     {"tif entry 10 tag StripByteCounts", &kTif, 118, 2, 279},
     {"tif entry 10 of type LONG", &kTif, 120, 2, 4},
     {"tif strip of w*h bytes", &kTif, 126, 4, 77400},
+    {"tif entry 11 of type RATIONAL", &kTif, 132, 2, 5},
     {"tif 72 at 170", &kTif, 170, 4, 72},
     {"tif 1 at 174", &kTif, 174, 4, 1},
     {"tif 1 at 182", &kTif, 182, 4, 1},
