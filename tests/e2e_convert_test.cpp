@@ -158,15 +158,16 @@ TEST(Trace, ShowsEveryStepAndTheMismatches) {
   const Bytes header = samples::sample_pixels(kTifTemplate.header_length, 8);
   write_file(folder / "HEADER.TIF", header);
   write_file(folder / "p.tex", samples::tex_plain(1, 1, Bytes{5}));  // the plain form says nothing
-  // 4 x 1, S = 100: a run fills positions -2, -1 and pixel 0; an escaped 100 is pixel 1; a run of
-  // three 9s is cut after pixels 2 and 3; a later run stores nothing; the literal 3 ends decoding.
+  // 5 x 1, S = 100: a run fills positions -2, -1 and pixel 0; an escaped 100 is pixel 1, a literal
+  // 7 pixel 2; a run of three 9s is cut after pixels 3 and 4; a later run stores nothing; the
+  // literal 3 ends the decoding.
   Bytes t =
-      samples::tex_packed_from_stream(4, 1, 100, Bytes{101, 0x41, 99, 100, 101, 9, 102, 4, 3});
-  t.resize(1709, 0);       // offsets 1704 to 1708 have a counterpart in the file; pixel 3 has none
+      samples::tex_packed_from_stream(5, 1, 100, Bytes{101, 0x41, 99, 100, 7, 101, 9, 102, 4, 3});
+  t.resize(1710, 0);       // offsets 1704 to 1709 have a counterpart in the file; pixel 4 has none
   t[1704] = header[1704];  // the same: no line
   t[1705] = static_cast<std::uint8_t>(header[1705] ^ 0xFF);  // differs
   t[1706] = 0x41;                                            // pixel 0, the run's value: no line
-  t[1708] = 200;                                             // pixel 2 is 9: differs
+  t[1709] = 200;                                             // pixel 3 is 9: differs
   write_file(folder / "t.tex", t);
   // 512 wide, so not written, and of height 0, so full at once: its runs are compared all the
   // same, at the two dropped positions with the template's bytes.
@@ -188,14 +189,15 @@ TEST(Trace, ShowsEveryStepAndTheMismatches) {
   EXPECT_EQ(run.out, "100 compression sign t.tex\n" + wait + "t.tex\n101 currentbyte t.tex\n" +
                          wait + "2 difference t.tex\n" + wait +
                          bug(24, 1705, header[1705], header[1705] ^ 0xFF, 101) + wait +
-                         "99 currentbyte t.tex\n" + wait + "101 currentbyte t.tex\n" + wait +
-                         "2 difference t.tex\n" + wait + bug(28, 1708, 9, 200, 101) + wait +
-                         "102 currentbyte t.tex\n" + wait + "3 difference t.tex\n" + wait +
-                         "3 currentbyte t.tex\n" + wait + "100 compression sign u.tex\n" + wait +
-                         "u.tex\n101 currentbyte u.tex\n" + wait + "2 difference u.tex\n" + wait +
+                         "99 currentbyte t.tex\n" + wait + "7 currentbyte t.tex\n" + wait +
+                         "101 currentbyte t.tex\n" + wait + "2 difference t.tex\n" + wait +
+                         bug(29, 1709, 9, 200, 101) + wait + "102 currentbyte t.tex\n" + wait +
+                         "3 difference t.tex\n" + wait + "3 currentbyte t.tex\n" + wait +
+                         "100 compression sign u.tex\n" + wait + "u.tex\n101 currentbyte u.tex\n" +
+                         wait + "2 difference u.tex\n" + wait +
                          bug(24, 1705, header[1705], header[1705] ^ 0xFF, 101) + wait +
                          "0 currentbyte u.tex\n" + wait);
-  EXPECT_EQ(read_file(folder / "t.TIF"), expected_tif(header, 4, 1, {0x41, 100, 9, 9}));
+  EXPECT_EQ(read_file(folder / "t.TIF"), expected_tif(header, 5, 1, {0x41, 100, 7, 9, 9}));
   EXPECT_EQ(read_file(folder / "p.TIF"), expected_tif(header, 1, 1, {5}));
 }
 
