@@ -49,9 +49,9 @@ const Row kRows[] = {
      packed({9, 0, 0xFE, 0x33, 0xFF, 0x44, 0xFD}), unpacks({9, 0, 0x33, 0x44, 0x44, 0xFD})},
     {"byte 7 01 gives S 255: code 255 one copy, FE literal", packed({0x09, 0x01, 0xFF, 0xFF, 0xFE}),
      unpacks({0x09, 0x01, 0xFF, 0xFE})},
-    {"byte 7 02 gives S 0: it is code 2, 30 gives 31 copies of code 3, 31 and FF literal",
-     packed({0x20, 0x02, 0x07, 0x1E, 0x03, 0x1F, 0xFF}),
-     unpacks(Bytes{0x20, 7, 7, 7} + Bytes(31, 3) + Bytes{0x1F, 0xFF})},
+    {"byte 7 02 gives S 0: it is code 2, 31 and FF literal, 30 gives 31 copies of code 3",
+     packed({0x20, 0x02, 0x07, 0x1F, 0xFF, 0x1E, 0x03}),
+     unpacks(Bytes{0x20, 7, 7, 7, 0x1F, 0xFF} + Bytes(31, 3))},
     {"run code found after 20 literals, 15 literals end the output",
      packed(Bytes{0x09, 0x00} + Bytes(20, 0x10) + Bytes{0xFF, 0x44} + Bytes(15, 0x20) +
             Bytes{0xFE}),
