@@ -57,7 +57,7 @@ TEST_F(Hostile, LinksOfAnotherUserAreNotFollowed) {
 
 TEST_F(Hostile, SpecialFilesAreNamedAndNeverWaitedOn) {
   // The Windows search lists neither broken links nor sockets; a FIFO it lists, and refuses.
-  const bool linux = !windows_tool();
+  const bool on_linux = !windows_tool();
   ::mkfifo((folder / "HEADER.TIF").c_str(), 0644);
   ::mkfifo((folder / "fifo.sfd").c_str(), 0644);
   fs::create_symlink("nowhere", folder / "dangling.sfd");
@@ -66,18 +66,19 @@ TEST_F(Hostile, SpecialFilesAreNamedAndNeverWaitedOn) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   (folder / "socket.sfd").string().copy(address.sun_path, sizeof address.sun_path - 1);
-  if (linux)
+  if (on_linux)
     ::bind(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address);
   write_file(folder / "z.sfd", kOneFrame);
   const RunResult run = run_in(folder.path(), shipped_tool());
   ::close(sock);
   EXPECT_EQ(
       run.err,
-      std::string(linux ? "texport: dangling.sfd: cannot open: No such file or directory\n" : "") +
+      std::string(on_linux ? "texport: dangling.sfd: cannot open: No such file or directory\n"
+                           : "") +
           "texport: fifo.sfd: cannot open: not a regular file\n" +
-          (linux ? "texport: loop.sfd: cannot open: Too many levels of symbolic links\n"
-                   "texport: socket.sfd: cannot open: No such device or address\n"
-                 : "") +
+          (on_linux ? "texport: loop.sfd: cannot open: Too many levels of symbolic links\n"
+                      "texport: socket.sfd: cannot open: No such device or address\n"
+                    : "") +
           "texport: HEADER.TIF: cannot use it: not a regular file; using a built-in header\n");
   EXPECT_TRUE(fs::exists(folder / "z.sfd1.tif"));
 }

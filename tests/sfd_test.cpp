@@ -11,10 +11,6 @@
 namespace texport::sfd {
 namespace {
 
-Bytes operator+(Bytes front, const Bytes& back) {
-  front.insert(front.end(), back.begin(), back.end());
-  return front;
-}
 using samples::sfd_container;
 const auto packed = [](const Bytes& stream) { return samples::sfd_packed_from_stream(stream); };
 

@@ -11,10 +11,6 @@
 namespace texport::tex {
 namespace {
 
-Bytes operator+(Bytes front, const Bytes& back) {
-  front.insert(front.end(), back.begin(), back.end());
-  return front;
-}
 Bytes packed(std::uint16_t width, std::uint8_t sign, const Bytes& stream) {
   return samples::tex_packed_from_stream(width, 1, sign, stream);
 }

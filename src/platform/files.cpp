@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <iterator>
 
 #ifdef _WIN32
 #include <io.h>
@@ -63,10 +64,10 @@ bool is_regular(int file, std::uint64_t& size) {
 struct RefusalCategory : std::error_category {
   const char* name() const noexcept override { return "texport"; }
   std::string message(int value) const override {
-    static const char* const kMessages[] = {"refused", "not a regular file",
+    static const char* const kMessages[] = {"refused", "not a regular file",  // by Refusal
                                             "a symbolic link of another user",
                                             "it changed while it was read"};
-    return kMessages[value >= 1 && value <= 3 ? value : 0];
+    return kMessages[value > 0 && value < std::ssize(kMessages) ? value : 0];
   }
 };
 

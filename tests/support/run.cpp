@@ -199,7 +199,8 @@ RunResult run_in(const fs::path& folder, const fs::path& tool, const RunOptions&
 }
 
 bool reader_installed() {
-  return std::system("convert -version >/dev/null 2>&1") == 0;
+  static const bool installed = std::system("convert -version >/dev/null 2>&1") == 0;
+  return installed;
 }
 
 std::optional<Bytes> decode_with_reader(const fs::path& image, const std::string& raw_format) {

@@ -11,7 +11,15 @@
 
 #include "io/bytes.hpp"
 
-namespace texport::testing {
+namespace texport {
+
+// `front` followed by `back`: sources written as a sum of their parts.
+inline Bytes operator+(Bytes front, const Bytes& back) {
+  front.insert(front.end(), back.begin(), back.end());
+  return front;
+}
+
+namespace testing {
 
 template <typename Want>
 struct Row {
@@ -39,4 +47,5 @@ inline Bytes file_of(std::initializer_list<std::pair<std::size_t, Bytes>> pieces
   return base;
 }
 
-}  // namespace texport::testing
+}  // namespace testing
+}  // namespace texport
