@@ -4,6 +4,7 @@
 
 #include "convert/m32.hpp"
 #include "fuzz_checks.hpp"
+#include "io/native.hpp"
 
 using namespace texport;
 using texport::fuzz::check;
@@ -44,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const unsigned x = u16_at(source, layout->width_offset);
   const unsigned y = u16_at(source, layout->height_offset);
-  check(lookup.image.x == x && lookup.image.y == y);
+  check(lookup.image.width == x && lookup.image.height == y);
   const std::uint64_t length = std::uint64_t{4} * x * y;
   if (length != 0 && size < layout->pixel_offset + length) {
     check(lookup.status == m32::ImageStatus::truncated_pixels &&
@@ -58,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             : is_at(pixels, source, layout->pixel_offset, static_cast<std::size_t>(length)));
 
   Bytes out(pixels.size());
-  m32::exchange_red_blue(pixels, out);
+  exchange_red_blue(pixels, out);
   check(exchanged_right(pixels, out));
   return 0;
 }

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <functional>
+
 #include "encoders.hpp"
 #include "support/expected.hpp"
 #include "support/run.hpp"
@@ -13,8 +15,9 @@ namespace {
 
 using samples::SfdFrame;
 
-// Every folder here holds a template, so that only the failures under test are told.
-const Bytes kTemplate = builtin_tif_header(1, 1);
+// Every folder here holds a template, so that only the failures under test are told; it is no
+// TIFF of a size of its own, which would be told for every other size.
+const Bytes kTemplate(kTifTemplate.header_length, 0x11);
 
 Bytes tif(const SfdFrame& frame) {
   return expected_tif(kTemplate, frame.width, frame.height, frame.pixels);
@@ -94,18 +97,35 @@ TEST_F(Files, WriteCutShortByAFileSizeLimitKeepsTheEarlierFile) {
   expect_no_temporaries(folder.path());
 }
 
-TEST_F(Files, FullDiskStopsTheSourceWithOneLine) {
+// Each frame is tried, the disk full or not: a smaller one after a larger may still fit.
+TEST_F(Files, FullDiskFailsTheImagesThatDoNotFitWithOneLine) {
   SKIP_UNLESS_LINUX_TOOL();
-  write_file(folder / "b.sfd", samples::sfd_container(std::vector<SfdFrame>(50, frames[1])));
   RunOptions options;
   options.faults = true;
-  options.environment = {"TEXPORT_FAULT_DISK_BYTES=15000"};  // a.sfd takes 15,128
+  options.environment = {"TEXPORT_FAULT_DISK_BYTES=5000"};  // frames 2 and 3 fit, not frame 1
   const RunResult run = run_in(folder.path(), shipped_tool(), options);
   EXPECT_EQ(run.exit_status, 0);
   EXPECT_EQ(run.err,
-            "texport: a.sfd3.tif: cannot write: No space left on device\n"
-            "texport: b.sfd1.tif: cannot write: No space left on device\n"
-            "texport: b.sfd: cannot write the other 49 frames: the disk is full\n");
+            "texport: a.sfd1.tif: cannot write: No space left on device\n"
+            "texport: a.sfd: cannot write 1 of 3 frames: the disk is full\n");
+  EXPECT_EQ(read_file(folder / "a.sfd3.tif"), tif(frames[2]));
+  EXPECT_FALSE(fs::exists(folder / "a.sfd1.tif"));
+  expect_no_temporaries(folder.path());
+}
+
+// An existing image the runner may not write is left as it is; root may write anything but a
+// file marked immutable.
+TEST_F(Files, WriteProtectedOutputIsLeftAsItIs) {
+  write_file(folder / "a.sfd2.tif", Bytes{'o', 'l', 'd'});
+  fs::permissions(folder / "a.sfd2.tif", fs::perms(0444));
+  const std::string protect = "chattr +i '" + (folder / "a.sfd2.tif").string() + "' 2>/dev/null";
+  if (::geteuid() == 0 && std::system(protect.c_str()) != 0)
+    GTEST_SKIP() << "cannot protect a file from root here";
+  const RunResult run = run_in(folder.path(), shipped_tool());
+  std::system(("chattr -i '" + (folder / "a.sfd2.tif").string() + "' 2>/dev/null").c_str());
+  EXPECT_EQ(run.err, "texport: a.sfd2.tif: cannot replace it: it is write-protected\n");
+  EXPECT_EQ(read_file(folder / "a.sfd2.tif"), (Bytes{'o', 'l', 'd'}));
+  EXPECT_EQ(read_file(folder / "a.sfd3.tif"), tif(frames[2]));
   expect_no_temporaries(folder.path());
 }
 
@@ -116,37 +136,38 @@ TEST_F(Files, SourcesThatChangeAfterTheListing) {
   struct Change {
     std::string fault, err;
     std::vector<std::string> written;
+    std::function<void(const fs::path& with)> prepare = [](const fs::path&) {};
   };
   const Change changes[] = {
-      {"TEXPORT_FAULT_VANISH=a.sfd",
-       "texport: a.sfd: cannot open: No such file or directory\n",
-       {}},
-      {"TEXPORT_FAULT_REPLACE=a.sfd", "", {"a.sfd1.tif"}},  // by a container of one frame
-      {"TEXPORT_FAULT_REPLACE=a.sfd", "texport: a.sfd: cannot open: not a regular file\n", {}},
-      {"TEXPORT_FAULT_REPLACE=a.sfd", "texport: a.sfd: cannot open: not a regular file\n", {}},
-      {"TEXPORT_FAULT_SHRINK=a.sfd",
-       "texport: a.sfd: cannot read: it changed while it was read\n",
-       {}},
+      {"TEXPORT_FAULT_VANISH=a.sfd", "texport: a.sfd: cannot open: No such file or directory\n"},
+      {"TEXPORT_FAULT_REPLACE=a.sfd",
+       "",
+       {"a.sfd1.tif"},
+       [&](const fs::path& with) { write_file(with, samples::sfd_container({frames[2]})); }},
+      {"TEXPORT_FAULT_REPLACE=a.sfd",
+       "texport: a.sfd: cannot open: not a regular file\n",
+       {},
+       [](const fs::path& with) { fs::create_directory(with); }},
+      {"TEXPORT_FAULT_REPLACE=a.sfd",
+       "texport: a.sfd: cannot open: not a regular file\n",
+       {},
+       [](const fs::path& with) { ::mkfifo(with.c_str(), 0644); }},
+      {"TEXPORT_FAULT_SHRINK=a.sfd", "texport: a.sfd: cannot read: it changed while it was read\n"},
   };
-  for (std::size_t i = 0; i < std::size(changes); ++i) {
+  for (const Change& change : changes) {
     TempFolder scratch;
     write_file(scratch / "a.sfd", samples::sfd_container(frames));
     write_file(scratch / "HEADER.TIF", kTemplate);
-    const fs::path with = scratch / "with";
-    if (i == 1)
-      write_file(with, samples::sfd_container({frames[2]}));
-    if (i == 2)
-      fs::create_directory(with);
-    if (i == 3)
-      ::mkfifo(with.c_str(), 0644);
+    change.prepare(scratch / "with");
     RunOptions options;
     options.faults = true;
-    options.environment = {changes[i].fault, "TEXPORT_FAULT_REPLACE_WITH=" + with.string()};
+    options.environment = {change.fault,
+                           "TEXPORT_FAULT_REPLACE_WITH=" + (scratch / "with").string()};
     const RunResult run = run_in(scratch.path(), shipped_tool(), options);
-    EXPECT_EQ(run.exit_status, 0) << i;
-    EXPECT_EQ(run.err, changes[i].err) << i;
-    for (const std::string& name : changes[i].written)
-      EXPECT_EQ(read_file(scratch / name), tif(frames[2])) << i;
+    EXPECT_EQ(run.exit_status, 0) << change.fault;
+    EXPECT_EQ(run.err, change.err) << change.fault;
+    for (const std::string& name : change.written)
+      EXPECT_EQ(read_file(scratch / name), tif(frames[2])) << change.fault;
     expect_no_temporaries(scratch.path());
   }
 }

@@ -5,14 +5,17 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include "encoders.hpp"
+#include "io/report.hpp"
 #include "support/expected.hpp"
 #include "support/run.hpp"
+#include "support/table.hpp"
 
 namespace texport::testing {
 namespace {
@@ -26,18 +29,20 @@ class Hostile : public ::testing::Test {
   static bool give_away(const fs::path& link) { return ::lchown(link.c_str(), 12345, 12345) == 0; }
 };
 
-TEST_F(Hostile, EveryFileTheToolCreatesIsCreatedExclusively) {
+TEST_F(Hostile, EveryFileTheToolCreatesIsCreatedExclusivelyAndStaysPrivateWhileWritten) {
   SKIP_UNLESS_LINUX_TOOL();
   for (const std::string& name : list_folder(TEXPORT_EXAMPLES_DIR))
     fs::copy_file(fs::path(TEXPORT_EXAMPLES_DIR) / name, folder / name);
   RunOptions options;
-  options.faults = true;  // the shim aborts the tool on any other kind of create
+  options.faults = true;  // the shim aborts the tool on any other kind of create or write
   const RunResult run = run_in(folder.path(), all_passes_tool(), options);
   EXPECT_EQ(run.exit_status, 0);
   EXPECT_EQ(run.summary,
             "texport: done: 9 sources read, 13 images written, 1 source with problems\n");
 }
 
+// A link is followed only when it is the runner's own: not even the folder's owner may lead the
+// runner to a file of the runner's (a secret of theirs would land in an image anyone may read).
 TEST_F(Hostile, LinksOfAnotherUserAreNotFollowed) {
   SKIP_UNLESS_LINUX_TOOL();
   write_file(folder / "secret", Bytes(2000, 0x5E));
@@ -45,14 +50,50 @@ TEST_F(Hostile, LinksOfAnotherUserAreNotFollowed) {
   fs::create_symlink("real.bin", folder / "mine.sfd");
   fs::create_symlink("secret", folder / "theirs.sfd");
   fs::create_symlink("secret", folder / "HEADER.TIF");
-  if (!give_away(folder / "theirs.sfd") || !give_away(folder / "HEADER.TIF"))
+  if (!give_away(folder / "theirs.sfd") || !give_away(folder / "HEADER.TIF") ||
+      !give_away(folder.path()))
     GTEST_SKIP() << "only root can give a link to another user";
   const RunResult run = run_in(folder.path(), shipped_tool());
   EXPECT_EQ(run.err,
-            "texport: HEADER.TIF: cannot use it: a symbolic link of another user; using a built-in "
-            "header\n"
+            "texport: HEADER.TIF: cannot use it: a symbolic link of another user; built-in TIFF "
+            "headers instead\n"
             "texport: theirs.sfd: cannot open: a symbolic link of another user\n");
-  EXPECT_EQ(read_file(folder / "mine.sfd1.tif"), expected_tif(builtin_tif_header(1, 1), 1, 1, {4}));
+  EXPECT_EQ(read_file(folder / "mine.sfd1.tif"), builtin_tif(1, 1, {4}));
+}
+
+// A name an output takes may be planted: a link to a setuid program, a setuid file, a file of
+// another user's. The output is a new file of the runner's, with at most the plain permission
+// bits of a file of the runner's own that it replaces.
+TEST_F(Hostile, NoOutputTakesSpecialBitsOrAnotherUsersMode) {
+  SKIP_UNLESS_LINUX_TOOL();
+  TempFolder elsewhere;
+  write_file(elsewhere / "program", Bytes{'#', '!'});
+  fs::permissions(elsewhere / "program", fs::perms(04755));
+  const Bytes zero_frame = samples::sfd_container({{0, 0, {}}});
+  for (const char* name : {"a.sfd", "b.sfd", "c.sfd"})
+    write_file(folder / name, zero_frame);
+  fs::create_symlink(elsewhere / "program", folder / "a.sfd1.tif");
+  write_file(folder / "b.sfd1.tif", {});
+  fs::permissions(folder / "b.sfd1.tif", fs::perms(04777));
+  write_file(folder / "c.sfd1.tif", {});
+  fs::permissions(folder / "c.sfd1.tif", fs::perms(0606));
+  const bool root = give_away(folder / "c.sfd1.tif");
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  const RunResult run = run_in(folder.path(), shipped_tool());
+  const auto mode = [&](const char* name) {
+    struct stat info {};
+    ::lstat((folder / name).c_str(), &info);
+    return info.st_mode & 07777;
+  };
+  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(folder / "a.sfd1.tif")));
+  EXPECT_EQ(mode("a.sfd1.tif"), 0666 & ~mask);
+  EXPECT_EQ(mode("b.sfd1.tif"), 0777u);
+  if (root) {
+    EXPECT_EQ(mode("c.sfd1.tif"), 0666 & ~mask);
+  }
+  EXPECT_EQ(fs::status(elsewhere / "program").permissions(), fs::perms(04755));
+  EXPECT_EQ(read_file(elsewhere / "program"), (Bytes{'#', '!'}));
 }
 
 TEST_F(Hostile, SpecialFilesAreNamedAndNeverWaitedOn) {
@@ -71,29 +112,39 @@ TEST_F(Hostile, SpecialFilesAreNamedAndNeverWaitedOn) {
   write_file(folder / "z.sfd", kOneFrame);
   const RunResult run = run_in(folder.path(), shipped_tool());
   ::close(sock);
-  EXPECT_EQ(
-      run.err,
-      std::string(on_linux ? "texport: dangling.sfd: cannot open: No such file or directory\n"
-                           : "") +
-          "texport: fifo.sfd: cannot open: not a regular file\n" +
-          (on_linux ? "texport: loop.sfd: cannot open: Too many levels of symbolic links\n"
-                      "texport: socket.sfd: cannot open: No such device or address\n"
-                    : "") +
-          "texport: HEADER.TIF: cannot use it: not a regular file; using a built-in header\n");
+  EXPECT_EQ(run.err,
+            std::string(on_linux ? "texport: dangling.sfd: cannot open: No such file or directory\n"
+                                 : "") +
+                "texport: fifo.sfd: cannot open: not a regular file\n" +
+                (on_linux ? "texport: loop.sfd: cannot open: Too many levels of symbolic links\n"
+                            "texport: socket.sfd: cannot open: No such device or address\n"
+                          : "") +
+                "texport: HEADER.TIF: cannot use it: not a regular file; built-in TIFF headers "
+                "instead\n");
   EXPECT_TRUE(fs::exists(folder / "z.sfd1.tif"));
 }
 
+// Every byte that is no part of valid UTF-8, and every control (C1 ones too: 0x9B starts a
+// terminal sequence on 8-bit terminals), is shown escaped on both streams.
 TEST_F(Hostile, NamesAreShownWithTheirControlBytesEscaped) {
   SKIP_UNLESS_LINUX_TOOL();  // Windows names hold no control bytes
   write_file(folder / "x\nout of range, compressed? frame 1 in file FORGED.sfd", {});
+  write_file(folder /
+                 "\x9b"
+                 "2K\xc2\x9b"
+                 "1A.sfd",
+             {});
   write_file(folder / "\x1b[31mred.m32", Bytes(197, 2));
   const RunResult run = run_in(folder.path(), all_passes_tool());
   EXPECT_EQ(run.out,
             "out of range, compressed? frame 1 in file x\\x0aout of range, compressed? frame 1 in "
-            "file FORGED.sfd\n");
-  EXPECT_EQ(run.err,
-            "texport: \\x1b[31mred.m32: damaged: 197 bytes, too few for its width and height "
-            "(198 needed)\n");
+            "file FORGED.sfd\n"
+            "out of range, compressed? frame 1 in file \\x9b2K\\xc2\\x9b1A.sfd\n");
+  EXPECT_NE(run.err.find("texport: \\x1b[31mred.m32: damaged: 197 bytes, too few for its width and "
+                         "height (198 needed)\n"),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(run.err.find_first_of("\x1b\x9b"), std::string::npos) << run.err;
 }
 
 TEST_F(Hostile, NamesOfEveryAlphabetAndOnlyExactExtensions) {
@@ -103,22 +154,30 @@ TEST_F(Hostile, NamesOfEveryAlphabetAndOnlyExactExtensions) {
     write_file(folder / name, kOneFrame);
   const RunResult run = run_in(folder.path(), all_passes_tool());
   EXPECT_EQ(run.out, "mur_é.tex\n");
-  EXPECT_EQ(read_file(folder / "墙.sfd1.tif"), expected_tif(builtin_tif_header(1, 1), 1, 1, {4}));
-  EXPECT_EQ(read_file(folder / "mur_é.TIF"), expected_tif(builtin_tif_header(1, 1), 1, 1, {9}));
+  EXPECT_EQ(read_file(folder / "墙.sfd1.tif"), builtin_tif(1, 1, {4}));
+  EXPECT_EQ(read_file(folder / "mur_é.TIF"), builtin_tif(1, 1, {9}));
   EXPECT_EQ(list_folder(folder.path()).size(), 2u + 4 + 2);
 }
 
+// Two sources of any formats that give one image (on Windows, letter case aside) are both
+// converted, the second told; an output is never written over a template.
 TEST_F(Hostile, OutputsNeverReplaceATemplateAndRepeatsAreTold) {
   const Bytes packed = samples::tex_packed_from_stream(1, 1, 0xC0, Bytes{0, 0, 9});
+  const Bytes header(kTifTemplate.header_length, 0x11);
   write_file(folder / "HEADER.tex", packed);
-  write_file(folder / "HEADER.TIF", builtin_tif_header(1, 1));
+  write_file(folder / "HEADER.TIF", header);
   write_file(folder / "x.tex", packed);
   write_file(folder / "x.TEX", packed);
+  write_file(folder / "a.sfd", kOneFrame);
+  write_file(folder / "a.sfd1.tex", packed);
   const RunResult run = run_in(folder.path(), all_passes_tool());
   EXPECT_EQ(run.err,
-            "texport: HEADER.TIF: cannot write it: it would replace a header template\n"
-            "texport: x.TIF: written again, over the image of an earlier source\n");
-  EXPECT_EQ(read_file(folder / "HEADER.TIF"), builtin_tif_header(1, 1));
+            std::string(windows_tool() ? "texport: a.sfd1.TIF: written again, over the image of an "
+                                         "earlier source\n"
+                                       : "") +
+                "texport: HEADER.TIF: cannot write it: it would replace a header template\n"
+                "texport: x.TIF: written again, over the image of an earlier source\n");
+  EXPECT_EQ(read_file(folder / "HEADER.TIF"), header);
 }
 
 TEST_F(Hostile, ClosedStandardOutputEndsNothing) {
@@ -135,51 +194,123 @@ TEST_F(Hostile, ClosedStandardOutputEndsNothing) {
   EXPECT_TRUE(fs::exists(folder / "c.sfd1.tif"));
 }
 
-TEST_F(Hostile, InterruptedWriteLeavesNoTemporary) {
+// Any signal that ends the run while an image is written removes the image's temporary file, and
+// the run ends as that signal would have ended it.
+TEST_F(Hostile, DeadlySignalsDuringAWriteLeaveNoTemporary) {
   SKIP_UNLESS_LINUX_TOOL();
   write_file(folder / "a.sfd", kOneFrame);
   write_file(folder / "a.sfd1.tif", Bytes{'o', 'l', 'd'});
-  RunOptions options;
-  options.faults = true;
-  options.environment = {"TEXPORT_FAULT_INTERRUPT=1"};
-  const RunResult run = run_in(folder.path(), shipped_tool(), options);
-  EXPECT_EQ(run.signal, SIGTERM);
-  EXPECT_EQ(list_folder(folder.path()), (std::vector<std::string>{"a.sfd", "a.sfd1.tif"}));
-  EXPECT_EQ(read_file(folder / "a.sfd1.tif"), (Bytes{'o', 'l', 'd'}));
+  for (const int signal_number :
+       {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGXCPU, SIGVTALRM, SIGPROF}) {
+    RunOptions options;
+    options.faults = true;
+    options.environment = {"TEXPORT_FAULT_INTERRUPT=" + std::to_string(signal_number)};
+    const RunResult run = run_in(folder.path(), shipped_tool(), options);
+    EXPECT_EQ(run.signal, signal_number);
+    EXPECT_EQ(list_folder(folder.path()), (std::vector<std::string>{"a.sfd", "a.sfd1.tif"}))
+        << signal_number;
+    EXPECT_EQ(read_file(folder / "a.sfd1.tif"), (Bytes{'o', 'l', 'd'}));
+  }
 }
 
-TEST_F(Hostile, CtrlCAtThePromptRestoresTheTerminal) {
+// Sources whose images would not fit in the room the disk has left are refused whole, before any
+// of their images is written.
+TEST_F(Hostile, SourcesWhoseImagesWouldFillTheDiskAreRefused) {
   SKIP_UNLESS_LINUX_TOOL();
-  const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
-  ASSERT_TRUE(terminal >= 0 && ::grantpt(terminal) == 0 && ::unlockpt(terminal) == 0);
-  const std::string side = ::ptsname(terminal);
-  const pid_t child = ::fork();
-  if (child == 0) {
-    const int tty = (::setsid(), ::open(side.c_str(), O_RDWR));
-    ::dup2(tty, 0);
-    ::dup2(tty, 1);
-    ::dup2(::open("/dev/null", O_WRONLY), 2);
-    ::chdir(folder.path().c_str());
-    ::signal(SIGINT, SIG_DFL);
-    ::execl(shipped_tool().c_str(), "texport", nullptr);
-    _exit(127);
+  // 64 entries of one 100 x 100 frame: 64 images from 10 kB.
+  constexpr std::uint32_t kFrame = 4 + 4 * 64;
+  Bytes bomb(kFrame + 8, 0);
+  write_u32le(bomb, 0, 64);
+  for (std::size_t m = 1; m <= 64; ++m)
+    write_u32le(bomb, 4 * m, kFrame);
+  write_u16le(bomb, kFrame, 100);
+  write_u16le(bomb, kFrame + 2, 100);
+  write_file(folder / "bomb.sfd", bomb + samples::sample_pixels(10000, 1));
+  write_file(folder / "small.sfd", kOneFrame);
+  struct statvfs room {};
+  ASSERT_EQ(::statvfs(folder.path().c_str(), &room), 0);
+  const std::uint64_t block = room.f_frsize;
+  const std::uint64_t needed = 64 * ((11707 + block - 1) / block * block);
+  RunOptions options;
+  options.faults = true;
+  options.environment = {"TEXPORT_FAULT_FREE_BYTES=" + std::to_string(16 * block)};
+  const RunResult run = run_in(folder.path(), shipped_tool(), options);
+  EXPECT_EQ(run.err, "texport: bomb.sfd: cannot write its 64 images: they need " +
+                         readable_size(needed) + " and " + readable_size(16 * block) +
+                         " is free\ntexport: HEADER.TIF: none here: built-in TIFF headers\n");
+  EXPECT_EQ(list_folder(folder.path()),
+            (std::vector<std::string>{"bomb.sfd", "small.sfd", "small.sfd1.tif"}));
+}
+
+// The shipped tool on a terminal of its own, waiting at its prompt.
+class AtThePrompt : public ::testing::Test {
+ protected:
+  TempFolder folder;
+  int terminal = -1;  // our side
+  int held = -1;      // the tool's side, held open so that what the tool leaves stays there
+  pid_t child = -1;
+
+  void SetUp() override {
+    SKIP_UNLESS_LINUX_TOOL();
+    terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_TRUE(terminal >= 0 && ::grantpt(terminal) == 0 && ::unlockpt(terminal) == 0);
+    const std::string side = ::ptsname(terminal);
+    held = ::open(side.c_str(), O_RDWR | O_NOCTTY);
+    child = ::fork();
+    if (child == 0) {
+      const int tty = (::setsid(), ::open(side.c_str(), O_RDWR));
+      ::dup2(tty, 0);
+      ::dup2(tty, 1);
+      ::dup2(::open("/dev/null", O_WRONLY), 2);
+      ::chdir(folder.path().c_str());
+      ::signal(SIGINT, SIG_DFL);
+      ::execl(shipped_tool().c_str(), "texport", nullptr);
+      _exit(127);
+    }
+    std::string seen;
+    char buffer[256];
+    for (ssize_t got; seen.find("ress any key") == std::string::npos &&
+                      (got = ::read(terminal, buffer, sizeof buffer)) > 0;)
+      seen.append(buffer, static_cast<std::size_t>(got));
+    ::usleep(100000);  // the prompt is out; the terminal goes raw right after
   }
-  std::string seen;
-  char buffer[256];
-  for (ssize_t got; seen.find("ress any key") == std::string::npos &&
-                    (got = ::read(terminal, buffer, sizeof buffer)) > 0;)
-    seen.append(buffer, static_cast<std::size_t>(got));
-  ::usleep(100000);  // the prompt is out; the terminal goes raw right after
+
+  int wait() {
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return status;
+  }
+
+  void TearDown() override {
+    for (const int descriptor : {terminal, held})
+      if (descriptor >= 0)
+        ::close(descriptor);
+  }
+};
+
+TEST_F(AtThePrompt, CtrlCRestoresTheTerminal) {
   ::kill(child, SIGINT);
-  int status = 0;
-  ::waitpid(child, &status, 0);
+  const int status = wait();
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT);
   termios after{};
-  const int tty = ::open(side.c_str(), O_RDWR | O_NOCTTY);
-  ASSERT_EQ(::tcgetattr(tty, &after), 0);
+  ASSERT_EQ(::tcgetattr(held, &after), 0);
   EXPECT_EQ(after.c_lflag & (ECHO | ICANON), static_cast<tcflag_t>(ECHO | ICANON));
-  ::close(tty);
-  ::close(terminal);
+}
+
+// A key that sends several bytes (F5: ESC [ 1 5 ~) is taken whole: nothing of it is left for
+// the shell's next line.
+TEST_F(AtThePrompt, AKeyOfSeveralBytesIsTakenWhole) {
+  ASSERT_EQ(::write(terminal, "\x1b[15~", 5), 5);
+  const int status = wait();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  termios raw{};
+  ASSERT_EQ(::tcgetattr(held, &raw), 0);
+  raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+  raw.c_cc[VMIN] = 0;
+  raw.c_cc[VTIME] = 0;
+  ASSERT_EQ(::tcsetattr(held, TCSANOW, &raw), 0);
+  char left[16];
+  EXPECT_EQ(::read(held, left, sizeof left), 0);
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 #include <tuple>
 
 #include "encoders.hpp"
-
+#include "support/expected.hpp"
 #include "support/table.hpp"
 
 namespace texport::sfd {
@@ -58,11 +58,12 @@ const Row kRows[] = {
     {"worked example packed again gives its 2x2 frame", *samples::sfd_pack(kWorked, 0xFF),
      frame(1, kFound, 2, 2, {5, 5, 5, 7})},
     {"frame ending at the container end", kOneFrame, frame(1, kFound, 3, 2, {1, 2, 3, 4, 5, 6})},
-    {"frame one byte past the end", sfd_container({{3, 2, {1, 2, 3, 4, 5}}}), frame(1, kOut)},
+    {"frame one byte past the end", sfd_container({{3, 2, {1, 2, 3, 4, 5}}}), frame(1, kOut, 3, 2)},
     {"frame offset equal to the length", Bytes{1, 0, 0, 0, 8, 0, 0, 0}, frame(1, kOut)},
     {"table entry past the end", Bytes{1, 0, 0, 0, 8, 0, 0}, frame(1, kOut)},
     {"count 0 has no frame 1", Bytes{0, 0, 0, 0}, frame(1, FrameStatus::no_more_frames)},
-    {"65535x65535 frame in a tiny file", sfd_container({{0xFFFF, 0xFFFF, {5}}}), frame(1, kOut)},
+    {"65535x65535 frame in a tiny file", sfd_container({{0xFFFF, 0xFFFF, {5}}}),
+     frame(1, kOut, 0xFFFF, 0xFFFF)},
     {"width 0 frame at the end", sfd_container({{0, 7, {}}}), frame(1, kFound, 0, 7)},
     {"height 0 frame at the end", sfd_container({{7, 0, {}}}), frame(1, kFound, 7, 0)},
 };
@@ -86,6 +87,64 @@ TEST_P(Sfd, Decodes) {
 }
 
 TEXPORT_ROWS(Sfd, kRows);
+
+using testing::builtin_tif;
+using testing::Conversion;
+const std::string kOutOfRange = "out of range, compressed? frame ";
+
+const std::vector<samples::SfdFrame> kThree{
+    {3, 2, {1, 2, 3, 4, 5, 6}}, {2, 2, {7, 8, 9, 10}}, {1, 1, {11}}};
+Bytes frame_three_outside() {
+  Bytes container = sfd_container(kThree);
+  write_u32le(container, 12, static_cast<std::uint32_t>(container.size()));
+  return container;
+}
+const std::vector<std::pair<std::string, Bytes>> kThreeImages{
+    {"a.sfd1.tif", builtin_tif(3, 2, kThree[0].pixels)},
+    {"a.sfd2.tif", builtin_tif(2, 2, kThree[1].pixels)},
+    {"a.sfd3.tif", builtin_tif(1, 1, kThree[2].pixels)}};
+
+const testing::Row<Conversion> kConversions[] = {
+    {"every frame as NAME<m>.tif", sfd_container(kThree), {"a.sfd", "", "", kThreeImages}},
+    {"worked example gives one image of 1711 bytes",
+     kWorked,
+     {"w.sfd", "", "", {{"w.sfd1.tif", builtin_tif(2, 2, {5, 5, 5, 7})}}}},
+    {"frame 3 outside: frames 1 and 2, then the line",
+     frame_three_outside(),
+     {"a.sfd",
+      kOutOfRange + "3 in file a.sfd\n",
+      "texport: a.sfd: damaged: 51 bytes, too few for frame 3 (59 needed)\n",
+      {kThreeImages[0], kThreeImages[1]}}},
+    {"empty file: frame 1 out of range",
+     Bytes{},
+     {"e.sfd", kOutOfRange + "1 in file e.sfd\n",
+      "texport: e.sfd: damaged: 0 bytes, too few for its frame count (4 needed)\n"}},
+    {"packed, unpacking short of frame 1",
+     packed({0x05, 0x00, 0, 0, 8, 0, 0, 0}),
+     {"p.sfd", kOutOfRange + "1 in file p.sfd\n",
+      "texport: p.sfd: damaged: unpacked to 8 bytes, too few for frame 1 (16 needed)\n"}},
+    {"count 0: nothing and no line", Bytes{0, 0, 0, 0}, {"z.sfd"}},
+    {"width 0 frame: a header only",
+     sfd_container({{0, 7, {}}}),
+     {"a.sfd", "", "", {{"a.sfd1.tif", builtin_tif(0, 7, {})}}}},
+    {"no room: nothing written", sfd_container(kThree), {"a.sfd", "", "", {}, false}},
+    {"full disk: every frame tried, one line",
+     sfd_container(kThree),
+     {"a.sfd",
+      "",
+      "texport: a.sfd: cannot write 2 of 3 frames: the disk is full\n",
+      {kThreeImages[0]},
+      true,
+      1}},
+};
+
+class SfdConversion : public ::testing::TestWithParam<testing::Row<Conversion>> {};
+
+TEST_P(SfdConversion, Converts) {
+  testing::expect_conversion(convert_sfd, GetParam());
+}
+
+TEXPORT_ROWS(SfdConversion, kConversions);
 
 }  // namespace
 }  // namespace texport::sfd

@@ -5,7 +5,7 @@
 #include <tuple>
 
 #include "encoders.hpp"
-
+#include "support/expected.hpp"
 #include "support/table.hpp"
 
 namespace texport::tex {
@@ -85,6 +85,57 @@ TEST_P(Tex, Decodes) {
 }
 
 TEXPORT_ROWS(Tex, kRows);
+
+using testing::builtin_tif;
+using testing::Conversion;
+const std::string kLarge = " pixels; textures of 512 or more on a side are not converted\n";
+
+const testing::Row<Conversion> kConversions[] = {
+    {"plain as NAME with TIF for its last three letters",
+     kPlain,
+     {"wall.tex",
+      "",
+      "",
+      {{"wall.TIF", builtin_tif(5, 6, Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9, 10} + Bytes(20, 0))}}}},
+    {"packed: its name on the console",
+     kWorked,
+     {"w.Tex",
+      "w.Tex\n",
+      "",
+      {{"w.TIF", builtin_tif(17, 2, Bytes{7, 101} + Bytes(31, 42) + Bytes{130})}}}},
+    {"short packed stream leaves zeros",
+     packed(4, 0xC0, {0, 0, 5, 6}),
+     {"a.tex", "a.tex\n", "", {{"a.TIF", builtin_tif(4, 1, {5, 6, 0, 0})}}}},
+    {"511 on a side is written",
+     samples::tex_plain(511, 1, Bytes(511, 6)),
+     {"a.tex", "", "", {{"a.TIF", builtin_tif(511, 1, Bytes(511, 6))}}}},
+    {"512 on a side: named, not written",
+     packed(512, 0xC0, {1, 2, 3}),
+     {"a.tex", "a.tex\n", "texport: a.tex: too large: 512 x 1" + kLarge}},
+    {"zero width: a header only",
+     packed(0, 0xC0, {1, 2, 3}),
+     {"a.tex", "a.tex\n", "", {{"a.TIF", builtin_tif(0, 1, {})}}}},
+    {"under 4 bytes",
+     Bytes{1, 0, 1},
+     {"a.tex", "", "texport: a.tex: damaged: 3 bytes, too few for a texture (4 needed)\n"}},
+    {"packed under 16 bytes",
+     Bytes{9, 0, 9, 0, 0, 0, 1, 0, 1, 0},
+     {"a.tex", "",
+      "texport: a.tex: damaged: 10 bytes, too few for a packed texture (16 needed)\n"}},
+    {"packed with byte 4 set: no console line, named on the error stream",
+     Bytes{9, 0, 9, 0, 1, 0},
+     {"a.tex", "",
+      "texport: a.tex: unsupported: a packed texture whose bytes 4 and 5 are not both 0\n"}},
+    {"no room: named, not written", kWorked, {"w.tex", "w.tex\n", "", {}, false}},
+};
+
+class TexConversion : public ::testing::TestWithParam<testing::Row<Conversion>> {};
+
+TEST_P(TexConversion, Converts) {
+  testing::expect_conversion(convert_tex, GetParam());
+}
+
+TEXPORT_ROWS(TexConversion, kConversions);
 
 }  // namespace
 }  // namespace texport::tex

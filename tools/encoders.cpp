@@ -178,7 +178,7 @@ Bytes m8_file(std::uint16_t x, std::uint16_t y, ByteView palette, ByteView indic
   Bytes out(m8::kPixelOffset + indices.size(), filler);
   write_u16le(out, m8::kWidthOffset, x);
   write_u16le(out, m8::kHeightOffset, y);
-  std::copy_n(palette.begin(), m8::kPaletteLength,
+  std::copy_n(palette.begin(), kPaletteLength,
               out.begin() + static_cast<std::ptrdiff_t>(m8::kPaletteOffset));
   std::copy(indices.begin(), indices.end(),
             out.begin() + static_cast<std::ptrdiff_t>(m8::kPixelOffset));
@@ -211,8 +211,8 @@ Bytes picture_rgba(std::uint16_t x, std::uint16_t y) {
 }
 
 Bytes rainbow_palette() {
-  Bytes out(m8::kPaletteLength);
-  for (unsigned i = 0; i < m8::kPaletteEntries; ++i) {
+  Bytes out(kPaletteLength);
+  for (unsigned i = 0; i < kPaletteEntries; ++i) {
     // Six ramps of about 43 entries: red up to yellow, green, cyan, blue, magenta and back.
     const unsigned sector = i * 6 / 256;
     const auto rise = static_cast<std::uint8_t>(i * 6 % 256);

@@ -1,8 +1,6 @@
 #include "convert/m32.hpp"
 
-#include "io/output.hpp"
 #include "io/report.hpp"
-#include "io/templates.hpp"
 
 namespace texport::m32 {
 
@@ -16,52 +14,50 @@ ImageLookup find_image(ByteView source) {
     return result;
   if (!fits(source, layout->height_offset, 2))
     return {ImageStatus::truncated_fields, {}, layout->height_offset + 2};
-  const Image image{.x = read_u16le(source, layout->width_offset),
-                    .y = read_u16le(source, layout->height_offset),
+  const Image image{.width = read_u16le(source, layout->width_offset),
+                    .height = read_u16le(source, layout->height_offset),
                     .pixels = {}};
-  const std::uint64_t pixel_length = std::uint64_t{kBytesPerPixel} * image.x * image.y;
+  const std::uint64_t pixel_length = std::uint64_t{kBytesPerPixel} * image.width * image.height;
   // An image without pixels needs none of the file past its height.
   if (pixel_length == 0)
     return {ImageStatus::found, image};
   if (!fits(source, layout->pixel_offset, pixel_length))
     return {ImageStatus::truncated_pixels, image, layout->pixel_offset + pixel_length};
   return {ImageStatus::found,
-          {image.x, image.y,
+          {image.width, image.height,
            source.subspan(layout->pixel_offset, static_cast<std::size_t>(pixel_length))}};
 }
 
-void exchange_red_blue(ByteView pixels, MutableBytes out) {
-  if (out.size() != pixels.size() || pixels.size() % kBytesPerPixel != 0)
-    std::abort();
-  for (std::size_t at = 0; at < pixels.size(); at += kBytesPerPixel) {
-    out[at + kRedByte] = pixels[at + kBlueByte];
-    out[at + 1] = pixels[at + 1];
-    out[at + kBlueByte] = pixels[at + kRedByte];
-    out[at + 3] = pixels[at + 3];
-  }
-}
-
-bool convert_m32(ByteView source, const std::string& name) {
+bool convert_m32(ByteView source, const std::string& name, const Sink& sink) {
   const ImageLookup lookup = find_image(source);
   const Image& image = lookup.image;
   switch (lookup.status) {
     case ImageStatus::found:
       break;
     case ImageStatus::unsupported:
-      print_line("unsupported " + shown(name) + "\n");
+      sink.print("unsupported ", name);
+      sink.report(name, Problem::unsupported,
+                  source.empty() ? "an empty file, without a layout type"
+                                 : "layout type " + std::to_string(source[kTypeOffset]) +
+                                       "; the known ones are 2, 3 and 4");
       return false;
     case ImageStatus::truncated_fields:
+      sink.report(name, Problem::damaged,
+                  too_few(source.size(), "its width and height", lookup.needed));
+      return false;
     case ImageStatus::truncated_pixels:
-      report(name, Problem::damaged,
-             too_few(source.size(),
-                     an_image(lookup.status == ImageStatus::truncated_pixels, image.x, image.y),
-                     lookup.needed));
+      sink.report(name, Problem::damaged,
+                  too_few(source.size(),
+                          "a " + std::to_string(image.width) + " x " +
+                              std::to_string(image.height) + " image",
+                          lookup.needed));
       return false;
   }
-  Bytes exchanged(image.pixels.size());
-  exchange_red_blue(image.pixels, exchanged);
-  const ByteView payload[] = {exchanged};
-  return write_image(kTgaTemplate, image.x, image.y, payload, name + ".tga") == Written::yes;
+  const Picture picture{.kind = PixelKind::rgba,
+                        .width = image.width,
+                        .height = image.height,
+                        .pixels = image.pixels};
+  return write_only_picture(sink, name, picture, name + ".tga");
 }
 
 }  // namespace texport::m32

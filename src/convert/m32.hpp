@@ -3,15 +3,13 @@
 //   offset  size  meaning
 //   0       1     layout type: 2, 3 or 4; any other value (or an empty file) is unsupported
 //
-//   layout  width x at  height y at  pixels at
+//   layout  width at    height at    pixels at
 //   2       132         196          376
 //   3       388         452          632      layout 2 moved 256 bytes on
 //   4       516         580          968
 //
-// Width and height are u16. The pixels are 4*x*y bytes, rows top first, each pixel red, green,
-// blue, alpha. A TGA pixel is blue, green, red, alpha: bytes 0 and 2 of every pixel are exchanged
-// on the way into the output, bytes 1 and 3 pass unchanged, and rows keep their order. Every
-// other byte of the file is ignored.
+// Width and height are u16. The pixels are 4 * width * height bytes, rows top first, each pixel
+// red, green, blue, alpha. Every other byte of the file is ignored.
 #pragma once
 
 #include <algorithm>
@@ -20,11 +18,12 @@
 #include <string>
 
 #include "io/bytes.hpp"
+#include "io/sink.hpp"
 
 namespace texport::m32 {
 
 inline constexpr std::size_t kTypeOffset = 0;
-inline constexpr std::size_t kBytesPerPixel = 4, kRedByte = 0, kBlueByte = 2;
+inline constexpr std::size_t kBytesPerPixel = 4;
 
 struct Layout {
   std::uint8_t type;
@@ -41,31 +40,28 @@ static_assert(std::ranges::all_of(kLayouts, [](const Layout& layout) {
 }));
 
 struct Image {
-  std::uint16_t x = 0, y = 0;  // width and height in pixels
-  ByteView pixels;             // 4*x*y bytes inside the source
+  std::uint16_t width = 0, height = 0;
+  ByteView pixels;  // 4 * width * height bytes inside the source
 };
 
 enum class ImageStatus {
   found,
   unsupported,       // empty, or a layout type other than 2, 3 or 4
   truncated_fields,  // the file ends before its width and height
-  truncated_pixels,  // the file ends before the last of its 4*x*y pixel bytes
+  truncated_pixels,  // the file ends before the last of its pixel bytes
 };
 
 struct ImageLookup {
   ImageStatus status = ImageStatus::unsupported;
-  Image image;               // found; x and y also for truncated_pixels
+  Image image;               // found; width and height also for truncated_pixels
   std::uint64_t needed = 0;  // truncated: the length the file would need
 };
 
 // The image of a loaded source, when the source holds all of it.
 ImageLookup find_image(ByteView source);
 
-// Copies pixels into `out` (the same length, a multiple of 4), exchanging bytes 0 and 2 of each.
-void exchange_red_blue(ByteView pixels, MutableBytes out);
-
 // Converts one loaded source into NAME.tga, or prints "unsupported NAME" for a layout it does not
 // know. True when the image was written.
-bool convert_m32(ByteView source, const std::string& name);
+bool convert_m32(ByteView source, const std::string& name, const Sink& sink);
 
 }  // namespace texport::m32

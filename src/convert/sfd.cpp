@@ -4,9 +4,7 @@
 #include <cstring>
 
 #include "convert/byte_scan.hpp"
-#include "io/output.hpp"
 #include "io/report.hpp"
-#include "io/templates.hpp"
 
 namespace texport::sfd {
 namespace {
@@ -72,79 +70,104 @@ Layers unpack_layers(ByteView source, Bytes& storage, std::uint64_t layer_limit,
   // Layers nest without limit: a loop, not recursion, keeping only the layer in hand.
   ByteView data = source;
   std::uint64_t total = 0;
-  while (is_packed(data)) {
+  std::size_t depth = 0;
+  for (; is_packed(data); ++depth) {
     const std::uint64_t length = unpacked_length(data);
     total += length;
     if (length > layer_limit)
-      return {data, length, false};
+      return {data, depth, length, false};
     if (total > total_limit)
-      return {data, total, true};
+      return {data, depth, total, true};
     Bytes next(static_cast<std::size_t>(length));
     unpack_into(data, next);
     storage = std::move(next);
     data = storage;
   }
-  return {data, 0, false};
+  return {data, depth, 0, false};
 }
 
 FrameLookup find_frame(ByteView container, std::uint64_t number) {
-  FrameLookup result;
   if (!fits(container, kCountOffset, 4))
-    return result;
+    return {FrameStatus::out_of_range, {}, kCountOffset + 4};
   if (number == 0 || number > read_u32le(container, kCountOffset))
     return {FrameStatus::no_more_frames, {}};
   const std::uint64_t entry = kOffsetEntrySize * number;
   if (!fits(container, entry, kOffsetEntrySize))
-    return result;
+    return {FrameStatus::out_of_range, {}, entry + kOffsetEntrySize};
   const std::uint64_t offset = read_u32le(container, static_cast<std::size_t>(entry));
   if (!fits(container, offset, kFrameHeaderSize))
-    return result;
+    return {FrameStatus::out_of_range, {}, offset + kFrameHeaderSize};
   const auto header = static_cast<std::size_t>(offset);
   const std::uint16_t width = read_u16le(container, header + kFrameWidthOffset);
   const std::uint16_t height = read_u16le(container, header + kFrameHeightOffset);
   const std::uint64_t pixel_count = std::uint64_t{width} * height;
   if (!fits(container, offset + kFrameHeaderSize, pixel_count))
-    return result;
+    return {
+        FrameStatus::out_of_range, {width, height, {}}, offset + kFrameHeaderSize + pixel_count};
   return {FrameStatus::found,
           {width, height,
            container.subspan(header + kFrameHeaderSize, static_cast<std::size_t>(pixel_count))}};
 }
 
-bool convert_sfd(ByteView source, const std::string& name) {
+namespace {
+
+Picture picture_of(const Frame& frame) {
+  return {.kind = PixelKind::grey,
+          .width = frame.width,
+          .height = frame.height,
+          .pixels = frame.pixels,
+          .noun = "frames"};
+}
+
+std::string frame_name(const std::string& name, std::uint64_t number) {
+  return name + std::to_string(number) + ".tif";
+}
+
+}  // namespace
+
+bool convert_sfd(ByteView source, const std::string& name, const Sink& sink) {
   Bytes storage;
   const Layers layers = unpack_layers(source, storage);
   if (layers.refused_length != 0) {
-    report(name, Problem::too_large,
-           layers.over_total ? "its packed layers unpack to more than 4 GiB in all"
-                             : "a packed layer unpacks to " +
-                                   std::to_string(layers.refused_length) + " bytes, 2 GiB or more");
+    sink.report(name, Problem::too_large,
+                layers.over_total
+                    ? "its packed layers unpack to more than 4 GiB in all"
+                    : "a packed layer unpacks to " + std::to_string(layers.refused_length) +
+                          " bytes, 2 GiB or more");
     return false;
   }
   const ByteView container = layers.container;
-  bool clean = true;
-  for (std::uint64_t number = 1;; ++number) {
-    const FrameLookup lookup = find_frame(container, number);
-    if (lookup.status == FrameStatus::no_more_frames)
-      return clean;
-    if (lookup.status == FrameStatus::out_of_range) {
-      print_line("out of range, compressed? frame " + std::to_string(number) + " in file " +
-                 shown(name) + "\n");
-      return false;
-    }
-    const Frame& frame = lookup.frame;
-    const ByteView payload[] = {frame.pixels};
-    const Written written = write_image(kTifTemplate, frame.width, frame.height, payload,
-                                        name + std::to_string(number) + ".tif");
-    clean = clean && written == Written::yes;
-    // Every later frame would meet the full disk too.
-    if (written == Written::disk_full) {
-      const std::uint64_t left = read_u32le(container, kCountOffset) - number;
-      if (left != 0)
-        report(name, Problem::cannot,
-               "write the other " + std::to_string(left) + " frames: the disk is full");
-      return false;
-    }
+  const EachPicture frames = [&](const auto& visit) {
+    FrameLookup lookup;
+    for (std::uint64_t number = 1;
+         (lookup = find_frame(container, number)).status == FrameStatus::found; ++number)
+      visit(picture_of(lookup.frame), frame_name(name, number));
+  };
+  if (!sink.make_room(name, frames))
+    return false;
+  // Every frame is tried, even once the disk is full: a smaller one may still fit.
+  std::uint64_t number = 1, written = 0, disk_full = 0;
+  FrameLookup lookup;
+  for (; (lookup = find_frame(container, number)).status == FrameStatus::found; ++number) {
+    const Written result = sink.write(picture_of(lookup.frame), frame_name(name, number));
+    written += result == Written::yes;
+    disk_full += result == Written::disk_full;
   }
+  if (disk_full != 0)
+    sink.report(name, Problem::cannot,
+                "write " + std::to_string(disk_full) + " of " + counted(number - 1, "frame") +
+                    ": the disk is full");
+  if (lookup.status == FrameStatus::out_of_range) {
+    sink.print("out of range, compressed? frame " + std::to_string(number) + " in file ", name);
+    sink.report(name, Problem::damaged,
+                (layers.depth != 0 ? "unpacked to " : "") +
+                    too_few(container.size(),
+                            lookup.needed == kCountOffset + 4 ? "its frame count"
+                                                              : "frame " + std::to_string(number),
+                            lookup.needed));
+    return false;
+  }
+  return written == number - 1;
 }
 
 }  // namespace texport::sfd

@@ -8,7 +8,8 @@
 //   1       1     form flag: 1           0         4     frame count N (u32)
 //   6       ...   run-length stream      4*m       4     offset of frame m, m = 1..N (u32)
 //   7       1     compression sign + 2   offset    2     frame width (u16)
-//                 (modulo 256)           offset+2  2     frame height (u16)
+//                 (modulo 256), and the  offset+2  2     frame height (u16)
+//                 stream's second byte   offset+4  4     not read
 //                                        offset+8  w*h   pixels
 //
 // Stream: S = byte 7 - 2 (mod 256). A byte c with S <= c <= S + 30 (no 8-bit wrap) is a run
@@ -21,6 +22,7 @@
 #include <string>
 
 #include "io/bytes.hpp"
+#include "io/sink.hpp"
 
 namespace texport::sfd {
 
@@ -51,6 +53,7 @@ void unpack_into(ByteView packed, MutableBytes out);
 // that went over.
 struct Layers {
   ByteView container;
+  std::size_t depth = 0;  // packed layers unpacked
   std::uint64_t refused_length = 0;
   bool over_total = false;
 };
@@ -67,13 +70,14 @@ enum class FrameStatus { found, no_more_frames, out_of_range };
 struct FrameLookup {
   FrameStatus status = FrameStatus::out_of_range;
   Frame frame;
+  std::uint64_t needed = 0;  // out of range: the length the container would need
 };
 
 // Frame `number` (from 1) of a frame container, when it lies wholly inside the container.
 FrameLookup find_frame(ByteView container, std::uint64_t number);
 
-// Converts one loaded source: writes NAME<m>.tif for every frame m, or prints the out-of-range
-// line. True when every frame was written.
-bool convert_sfd(ByteView source, const std::string& name);
+// Converts one loaded source: writes NAME<m>.tif for every frame m up to the first one out of
+// range, which gets the out-of-range line. True when every frame was written.
+bool convert_sfd(ByteView source, const std::string& name, const Sink& sink);
 
 }  // namespace texport::sfd

@@ -2,10 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <set>
 
 #include "convert/byte_scan.hpp"
-#include "io/output.hpp"
 #include "io/report.hpp"
 #include "io/templates.hpp"
 #include "platform/console.hpp"
@@ -13,9 +11,10 @@
 namespace texport::tex {
 
 struct Trace {
+  const Sink& sink;
   const std::string& name;
   ByteView header;     // the output's header, for the two dropped positions
-  ByteView reference;  // the second copy of the file
+  ByteView reference;  // the file, to compare with
 };
 
 namespace {
@@ -24,7 +23,7 @@ namespace {
 void trace_line(const Trace* trace, const std::string& what) {
   if constexpr (tex_trace) {
     if (trace != nullptr) {
-      print_line(what + shown(trace->name) + "\n");
+      trace->sink.print(what, trace->name);
       platform::wait_for_key();
     }
   }
@@ -35,15 +34,18 @@ void trace_line(const Trace* trace, const std::string& what) {
 void trace_repeat(const Trace* trace, std::size_t index, std::uint8_t code, std::int64_t position,
                   std::uint8_t value) {
   if constexpr (tex_trace) {
+    if (trace == nullptr)
+      return;
     const auto offset = static_cast<std::uint64_t>(
         static_cast<std::int64_t>(kTifTemplate.header_length) + position);
     const std::uint8_t got = position >= 0 ? value : trace->header[offset];
-    if (trace == nullptr || !fits(trace->reference, offset, 1) || got == trace->reference[offset])
+    if (!fits(trace->reference, offset, 1) || got == trace->reference[offset])
       return;
-    print_line("bug!\n pos cmp" + std::to_string(index) + "\n pos unc " + std::to_string(offset) +
-               "\n got " + std::to_string(got) + "\n req " +
-               std::to_string(trace->reference[offset]) + "\ncmp sign " + std::to_string(code) +
-               "\n");
+    trace->sink.print("bug!\n pos cmp" + std::to_string(index) + "\n pos unc " +
+                          std::to_string(offset) + "\n got " + std::to_string(got) + "\n req " +
+                          std::to_string(trace->reference[offset]) + "\ncmp sign " +
+                          std::to_string(code),
+                      "");
     platform::wait_for_key();
   }
 }
@@ -147,18 +149,20 @@ DecodeResult decode_stream(ByteView source, std::uint8_t sign, std::uint64_t lim
   return {StreamEnd::source_exhausted, position};
 }
 
-bool convert_tex(ByteView source, ByteView reference, const std::string& name) {
+bool convert_tex(ByteView source, const std::string& name, const Sink& sink) {
   const Header header = read_header(source);
   switch (header.layout) {
     case Layout::too_short:
     case Layout::packed_too_short: {
       const bool packed = header.layout == Layout::packed_too_short;
-      report(name, Problem::damaged,
-             too_few(source.size(), packed ? "a packed texture" : "a texture",
-                     packed ? kPackedHeaderLength : kFormTestLength));
+      sink.report(name, Problem::damaged,
+                  too_few(source.size(), packed ? "a packed texture" : "a texture",
+                          packed ? kPackedHeaderLength : kFormTestLength));
       return false;
     }
     case Layout::packed_rejected:
+      sink.report(name, Problem::unsupported,
+                  "a packed texture whose bytes 4 and 5 are not both 0");
       return false;
     case Layout::plain:
     case Layout::packed:
@@ -168,12 +172,20 @@ bool convert_tex(ByteView source, ByteView reference, const std::string& name) {
   // The size limit comes before any allocation: a 65535 x 65535 header costs no memory. Pixels
   // that a short source does not supply are 0.
   Bytes pixels(small_enough ? std::size_t{header.width} * header.height : 0, 0);
+  const Picture picture{.kind = PixelKind::grey,
+                        .width = header.width,
+                        .height = header.height,
+                        .pixels = pixels,
+                        .noun = "textures"};
   if (header.layout == Layout::packed) {
-    const Bytes trace_header =
-        tex_trace ? load_template(kTifTemplate, header.width, header.height) : Bytes();
-    const Trace trace{name, trace_header, reference};
+    Bytes trace_header;
+    if constexpr (tex_trace) {  // the header the image gets, as the tool made for it reads it
+      const TemplateRead read = read_template(kTifTemplate, platform::Folder());
+      trace_header = image_header(kTifTemplate, &read, picture).bytes;
+    }
+    const Trace trace{sink, name, trace_header, source};
     trace_line(&trace, std::to_string(header.sign) + " compression sign ");
-    print_line(shown(name) + "\n");
+    sink.print("", name);
     // An image that is not written needs no decoding, unless the trace is to show it.
     if (small_enough || tex_trace)
       decode_stream(source, header.sign, std::uint64_t{header.width} * header.height, pixels,
@@ -182,21 +194,15 @@ bool convert_tex(ByteView source, ByteView reference, const std::string& name) {
     copy_plain_pixels(source, pixels);
   }
   if (!small_enough) {
-    report(name, Problem::too_large,
-           std::to_string(header.width) + " x " + std::to_string(header.height) +
-               " pixels; textures of 512 or more on a side are not converted");
+    sink.report(name, Problem::too_large,
+                std::to_string(header.width) + " x " + std::to_string(header.height) +
+                    " pixels; textures of 512 or more on a side are not converted");
     return false;
   }
-  std::string output_name = name;
-  output_name.replace(output_name.size() - 3, 3, "TIF");
-  const ByteView payload[] = {pixels};
-  if (write_image(kTifTemplate, header.width, header.height, payload, output_name) != Written::yes)
-    return false;
-  // Only this rule of naming can give two sources one output: x.tex and x.TEX both give x.TIF.
-  static std::set<std::string> written_names;
-  if (!written_names.insert(output_name).second)
-    report(output_name, Problem::note, "written again, over the image of an earlier source");
-  return true;
+  // The name's last three characters become "TIF": wall.tex gives wall.TIF.
+  return write_only_picture(
+      sink, name, picture,
+      name.substr(0, name.size() - std::min<std::size_t>(name.size(), 3)) + "TIF");
 }
 
 }  // namespace texport::tex

@@ -31,6 +31,7 @@
 #include <string>
 
 #include "io/bytes.hpp"
+#include "io/sink.hpp"
 
 #ifndef TEXPORT_TEX_TRACE
 #define TEXPORT_TEX_TRACE 0
@@ -95,8 +96,7 @@ DecodeResult decode_stream(ByteView source, std::uint8_t sign, std::uint64_t lim
                            MutableBytes pixels, const Trace* trace = nullptr);
 
 // Converts one loaded source into its TIF. Prints the name of a packed source (and, in a build
-// with the trace, the trace). `reference` is a second copy of the file, read only by the trace.
-// True when the image was written.
-bool convert_tex(ByteView source, ByteView reference, const std::string& name);
+// with the trace, the trace). True when the image was written.
+bool convert_tex(ByteView source, const std::string& name, const Sink& sink);
 
 }  // namespace texport::tex

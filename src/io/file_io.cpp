@@ -5,7 +5,6 @@
 #include <random>
 
 #include "io/report.hpp"
-#include "platform/files.hpp"
 
 namespace texport {
 namespace {
@@ -13,7 +12,7 @@ namespace {
 // Drawn afresh for every file from the system's randomness, so that no other process, here or on
 // another host sharing the folder, can foresee it.
 std::string temporary_name() {
-  static std::random_device random;
+  thread_local std::random_device random;
   char name[32];
   std::snprintf(name, sizeof name, ".texport-%08x%08x.tmp", static_cast<unsigned>(random()),
                 static_cast<unsigned>(random()));
@@ -28,47 +27,51 @@ bool lack_of_space(const std::error_code& error) {
   return error == std::errc::no_space_on_device;
 }
 
-Written failed(const std::string& name, std::string_view action, const std::error_code& error) {
-  report(name, Problem::cannot, std::string(action) + ": " + error.message());
-  return lack_of_space(error) ? Written::disk_full : Written::failed;
+WriteResult failed(std::string_view action, const std::error_code& error) {
+  return {lack_of_space(error) ? Written::disk_full : Written::failed,
+          std::string(action) + ": " + error.message()};
 }
 
 }  // namespace
 
-std::optional<Bytes> read_whole_file(const std::string& name) {
+std::optional<Bytes> read_whole_file(const platform::Folder& folder, const std::string& name,
+                                     const Sink& sink) {
   platform::File file;
   std::uint64_t size = 0;
-  if (const std::error_code error = platform::open_for_reading(name, file, size)) {
-    report(name, Problem::cannot, "open: " + error.message());
+  if (const std::error_code error = platform::open_for_reading(folder, name, file, size)) {
+    sink.report(name, Problem::cannot, "open: " + error.message());
     return std::nullopt;
   }
   if (size > kMaxLength) {
-    report(name, Problem::too_large, std::to_string(size) + " bytes, 2 GiB or more");
+    sink.report(name, Problem::too_large, std::to_string(size) + " bytes, 2 GiB or more");
     return std::nullopt;
   }
   Bytes bytes(static_cast<std::size_t>(size));
   if (const std::error_code error = platform::read_exactly(file, bytes)) {
-    report(name, Problem::cannot, "read: " + error.message());
+    sink.report(name, Problem::cannot, "read: " + error.message());
     return std::nullopt;
   }
   return bytes;
 }
 
-Written write_whole_file(std::span<const ByteView> parts, const std::string& name) {
+WriteResult write_whole_file(const platform::Folder& folder, std::span<const ByteView> parts,
+                             const std::string& name, const platform::Existing& existing) {
+  if (existing.present && !existing.writable)
+    return failed("replace it", platform::Refusal::write_protected);
   platform::File file;
   std::string temporary;
   std::error_code error = std::make_error_code(std::errc::file_exists);
   for (int attempt = 0; attempt < 100 && error == std::errc::file_exists; ++attempt)
-    error = platform::create_new_file(temporary = temporary_name(), file);
+    error = platform::create_new_file(folder, temporary = temporary_name(), file);
   if (error)
-    return failed(name, "create a temporary file", error);
+    return failed("create a temporary file", error);
   if ((error = platform::write_parts(file, parts))) {
-    platform::remove_new_file(temporary);
-    return failed(name, "write", error);
+    platform::remove_new_file(folder, temporary);
+    return failed("write", error);
   }
-  if ((error = platform::finish_new_file(std::move(file), temporary, name)))
-    return failed(name, "replace it", error);
-  return Written::yes;
+  if ((error = platform::finish_new_file(std::move(file), folder, temporary, name, existing)))
+    return failed(existing.present ? "replace it" : "create it", error);
+  return {};
 }
 
 }  // namespace texport

@@ -1,4 +1,4 @@
-// Whole files in and out. Every failure is reported on standard error, naming the file.
+// Whole files in and out.
 #pragma once
 
 #include <optional>
@@ -6,19 +6,26 @@
 #include <string>
 
 #include "io/bytes.hpp"
+#include "io/sink.hpp"
+#include "platform/files.hpp"
 
 namespace texport {
 
 // Reads a file whole. A file that cannot be opened or read, that is no regular file, or that is
-// 2 GiB or more (refused from its size, unread) is reported and gives nullopt.
-std::optional<Bytes> read_whole_file(const std::string& name);
+// 2 GiB or more (refused from its size, unread) is reported through `sink` and gives nullopt.
+std::optional<Bytes> read_whole_file(const platform::Folder& folder, const std::string& name,
+                                     const Sink& sink);
 
-enum class Written { yes, failed, disk_full };
+struct WriteResult {
+  Written written = Written::yes;
+  std::string failure;  // what could not be done, and why: "write: No space left on device"
+};
 
-// Writes the parts one after the other as the whole content of `name`. The bytes go to a new file
-// beside it, under a name nobody can foresee, created exclusively; only once every byte is written
-// is it renamed over `name`. A failed write keeps any earlier file of that name and leaves
-// nothing behind. `disk_full` tells a failure for lack of space, which the next write would meet.
-Written write_whole_file(std::span<const ByteView> parts, const std::string& name);
+// Writes the parts one after the other as the whole content of `name`, which holds `existing`.
+// The bytes go to a new file beside it, under a name nobody can foresee, created exclusively; only
+// once every byte is written is it renamed over `name`. A failed write keeps any earlier file of
+// that name and leaves nothing behind. `disk_full` tells a failure for lack of space.
+WriteResult write_whole_file(const platform::Folder& folder, std::span<const ByteView> parts,
+                             const std::string& name, const platform::Existing& existing);
 
 }  // namespace texport

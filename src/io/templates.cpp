@@ -1,10 +1,9 @@
 #include "io/templates.hpp"
 
-#include <set>
+#include <optional>
 #include <string>
 
 #include "io/report.hpp"
-#include "platform/files.hpp"
 
 namespace texport {
 namespace {
@@ -37,6 +36,58 @@ static_assert(kTiffDirectory + 2 + 1 * kTiffEntrySize + 8 == kTifTemplate.width_
 
 constexpr std::uint32_t kBmpPixelOffset = 1078;
 constexpr std::uint32_t kPixelsPerMetreAt72Dpi = 2835;
+constexpr std::size_t kBmpFileSizeOffset = 2, kBmpImageSizeOffset = 34;
+constexpr std::uint16_t kTagRowsPerStrip = 278, kTagStripByteCounts = 279;
+
+// The value of a one-count SHORT or LONG entry `tag` of a TIFF's first directory, when the
+// directory lies in `header`.
+std::optional<std::uint32_t> tiff_value(ByteView header, std::uint16_t tag) {
+  if (!fits(header, 0, 8) || read_u16le(header, 0) != ('I' | 'I' << 8))
+    return std::nullopt;
+  const std::uint64_t directory = read_u32le(header, 4);
+  if (!fits(header, directory, 2))
+    return std::nullopt;
+  const std::uint16_t entries = read_u16le(header, static_cast<std::size_t>(directory));
+  for (std::uint64_t i = 0; i < entries; ++i) {
+    const std::uint64_t at = directory + 2 + i * kTiffEntrySize;
+    if (!fits(header, at, kTiffEntrySize))
+      return std::nullopt;
+    const auto entry = static_cast<std::size_t>(at);
+    const std::uint16_t type = read_u16le(header, entry + 2);
+    if (read_u16le(header, entry) == tag && read_u32le(header, entry + 4) == 1 &&
+        (type == kShort || type == kLong))
+      return type == kShort ? read_u16le(header, entry + 8) : read_u32le(header, entry + 8);
+  }
+  return std::nullopt;
+}
+
+// Whether the template's own fields describe an image of another size than `picture`, so that
+// readers misread what is written behind it: the note to give, or "".
+std::string misfit(const HeaderTemplate& header_template, ByteView header, const Picture& picture) {
+  const std::uint64_t pixels = std::uint64_t{picture.width} * picture.height;
+  bool misread = false;
+  if (&header_template == &kTifTemplate) {
+    const auto rows = tiff_value(header, kTagRowsPerStrip);
+    const auto strip = tiff_value(header, kTagStripByteCounts);
+    misread = (strip && *strip != pixels) || (rows && *rows < picture.height);
+  } else if (&header_template == &kBmpTemplate) {
+    const std::uint32_t file_size = read_u32le(header, kBmpFileSizeOffset);
+    const std::uint32_t image_size = read_u32le(header, kBmpImageSizeOffset);
+    misread =
+        (file_size != kBmpPixelOffset + pixels && file_size != kBmpPixelOffset + pixels + 1) ||
+        (image_size != 0 && image_size != pixels);
+  }
+  if (!misread)
+    return "";
+  const auto size = [](std::uint16_t width, std::uint16_t height) {
+    return std::to_string(width) + " x " + std::to_string(height);
+  };
+  return "describes " +
+         size(read_u16le(header, header_template.width_offset),
+              read_u16le(header, header_template.height_offset)) +
+         " images; " + size(picture.width, picture.height) + " " + std::string(picture.noun) +
+         " get a header that readers misread: leave it out for such images";
+}
 
 }  // namespace
 
@@ -105,27 +156,54 @@ Bytes builtin_bmp_header(std::uint16_t width, std::uint16_t height) {
                    });
 }
 
-Bytes load_template(const HeaderTemplate& header_template, std::uint16_t width,
-                    std::uint16_t height) {
-  const std::string name(header_template.file_name);
-  Bytes header(header_template.header_length);
+const HeaderTemplate* template_named(std::string_view name) {
+  const auto fold = [](char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+  };
+  for (const HeaderTemplate& header_template : kTemplates)
+    if (std::ranges::equal(name, header_template.file_name, {}, fold, fold))
+      return &header_template;
+  return nullptr;
+}
+
+TemplateRead read_template(const HeaderTemplate& header_template, const platform::Folder& folder) {
+  TemplateRead read;
   platform::File file;
-  std::uint64_t size = 0;
-  std::error_code error = platform::open_for_reading(name, file, size);
-  // Only the header bytes can reach an output, so only they are read.
-  const bool long_enough = !error && size >= header.size();
-  if (long_enough)
-    error = platform::read_exactly(file, header);
-  if (error || !long_enough) {
-    header = header_template.builtin_header(width, height);
-    static std::set<std::string_view> reported;  // once per template and run
-    if (reported.insert(header_template.file_name).second)
-      report(name, error ? Problem::cannot : Problem::damaged,
-             (error ? "use it: " + error.message() : too_few(size, "a header", header.size())) +
-                 "; using a built-in header");
+  read.error =
+      platform::open_for_reading(folder, std::string(header_template.file_name), file, read.size);
+  if (!read.error && read.size >= header_template.header_length) {
+    read.bytes.resize(header_template.header_length);
+    read.error = platform::read_exactly(file, read.bytes);
+    if (read.error)
+      read.bytes.clear();
   }
-  write_u16le(header, header_template.width_offset, width);
-  write_u16le(header, header_template.height_offset, height);
+  return read;
+}
+
+ImageHeader image_header(const HeaderTemplate& header_template, const TemplateRead* read,
+                         const Picture& picture) {
+  ImageHeader header;
+  const std::uint16_t width = picture.width, height = picture.height;
+  if (read != nullptr && !read->bytes.empty()) {
+    header.bytes = read->bytes;
+    header.misfit = misfit(header_template, header.bytes, picture);
+  } else {
+    header.bytes = header_template.builtin_header(width, height);
+    const std::string builtin = "built-in " + std::string(header_template.format) + " headers";
+    if (read == nullptr) {
+    } else if (read->error == std::errc::no_such_file_or_directory) {
+      header.unusable = "none here: " + builtin;
+    } else if (read->error) {
+      header.unusable_kind = Problem::cannot;
+      header.unusable = "use it: " + read->error.message() + "; " + builtin + " instead";
+    } else {
+      header.unusable_kind = Problem::damaged;
+      header.unusable = too_few(read->size, "a header", header_template.header_length) + "; " +
+                        builtin + " instead";
+    }
+  }
+  write_u16le(header.bytes, header_template.width_offset, width);
+  write_u16le(header.bytes, header_template.height_offset, height);
   return header;
 }
 

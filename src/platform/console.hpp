@@ -1,4 +1,5 @@
-// The console: standard output and error, the key-press wait, and how a run meets signals.
+// The console: standard output and error, the key-press wait, and how a run meets signals. One
+// implementation per system (console_posix.cpp, console_win32.cpp).
 #pragma once
 
 #include <string_view>
@@ -11,14 +12,17 @@ enum class Stream { output, error };
 // Writes UTF-8 text: to a Windows console as wide characters, to anything else as it is.
 std::error_code write_console(Stream stream, std::string_view text);
 
+// True when the stream is a terminal (a console on Windows), not a file or a pipe.
+bool is_terminal(Stream stream);
+
 // Holds the console open until a key is pressed: the command interpreter's "pause" on Windows;
-// elsewhere the same prompt, one key in raw mode on a terminal, or one byte (or end of input)
-// from anything else.
+// elsewhere the same prompt, then one key in raw mode on a terminal (with everything else that
+// key put in the input), or one byte (or the end of input) from anything else.
 void wait_for_key();
 
-// Once per run: the signals of a failed write (a closed pipe, a file-size limit) become errors of
-// that write; an interruption removes the file being written and restores the terminal before the
-// run ends as interrupted.
+// Once per run, before anything else: the signals of a failed write (a closed pipe, a file-size
+// limit) become errors of that write; any other signal that would end the run first removes the
+// files being written and restores the terminal.
 void prepare_process();
 
 }  // namespace texport::platform

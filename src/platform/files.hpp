@@ -1,5 +1,7 @@
-// Files of the working folder, by name: the system's calls behind one interface. Names are UTF-8;
-// on Windows they go to the wide (UTF-16) calls, so every name the folder can hold works.
+// Files and folders: the system's calls behind one interface, one implementation per system
+// (files_posix.cpp, files_win32.cpp). Names are UTF-8; Windows takes them through its wide
+// (UTF-16) calls, so every name a folder can hold works. Every name given with a Folder is one
+// name inside it, never a path.
 #pragma once
 
 #include <cstdint>
@@ -25,40 +27,104 @@ class File {
   int descriptor_ = -1;
 };
 
+// A folder files are found, read and written in: the working folder, or one opened below. On
+// POSIX it holds an open descriptor, so that a folder renamed or replaced by a link while the run
+// goes on cannot steer a file elsewhere; on Windows its path.
+class Folder {
+ public:
+  Folder() = default;  // the working folder
+  Folder(Folder&& other) noexcept;
+  Folder& operator=(Folder&& other) noexcept;
+  ~Folder();
+
+  // POSIX: the descriptor, -1 for the working folder.
+  int descriptor() const { return descriptor_; }
+  // Windows: the path, "" for the working folder, else ending in a backslash.
+  const std::wstring& path() const { return path_; }
+
+  static Folder from_descriptor(int descriptor) {
+    Folder folder;
+    folder.descriptor_ = descriptor;
+    return folder;
+  }
+  static Folder from_path(std::wstring path) {
+    Folder folder;
+    folder.path_ = std::move(path);
+    return folder;
+  }
+
+ private:
+  int descriptor_ = -1;
+  std::wstring path_;
+};
+
 // Why a file was refused where the system itself raised no error.
-enum class Refusal { not_a_regular_file = 1, link_of_another_user, changed_while_read };
+enum class Refusal {
+  not_a_regular_file = 1,
+  link_of_another_user,
+  changed_while_read,
+  write_protected,
+  reserved_name,
+  not_a_folder,
+};
 std::error_code make_error_code(Refusal refusal);
 
 // Opens an existing regular file for reading without ever blocking (a FIFO is refused, not
-// waited on). A symbolic link is followed only when it belongs to the user running the tool or to
-// the folder's owner, as the system does in folders that everybody may write to.
-std::error_code open_for_reading(const std::string& name, File& file, std::uint64_t& size);
+// waited on). A symbolic link is followed only when it belongs to the user running the tool.
+std::error_code open_for_reading(const Folder& folder, const std::string& name, File& file,
+                                 std::uint64_t& size);
 
 // Reads exactly `out.size()` bytes from the start of the file.
 std::error_code read_exactly(const File& file, std::span<std::uint8_t> out);
 
-// Creates a file that did not exist (never a link, never an existing file) and registers it to be
-// removed if the run is interrupted before finish_new_file or remove_new_file.
-std::error_code create_new_file(const std::string& name, File& file);
+// What is there under a name that an output is about to replace.
+struct Existing {
+  bool present = false;     // any entry at all, a link or a folder included
+  bool keeps_mode = false;  // a regular file of the runner's own: its permission bits are kept
+  unsigned mode = 0;        // those bits (never setuid, setgid or sticky)
+  bool writable = true;     // false for a file the runner may not write
+};
+Existing look_before_replacing(const Folder& folder, const std::string& name);
+
+// Creates a file that did not exist (never a link, never an existing file), readable and
+// writable by the runner alone, and registers it to be removed if the run ends by a signal before
+// finish_new_file or remove_new_file.
+std::error_code create_new_file(const Folder& folder, const std::string& name, File& file);
 
 // Writes the parts one after the other, as one gather write where the system has it.
 std::error_code write_parts(const File& file, std::span<const std::span<const std::uint8_t>> parts);
 
-// Gives the new file the permission bits of the file it is to replace (if any), closes it and
-// renames it over `name` in one step.
-std::error_code finish_new_file(File file, const std::string& temporary, const std::string& name);
-void remove_new_file(const std::string& temporary);
+// Gives the new file `mode` (or, without one, what a new file gets from the umask), closes it
+// and renames it over `name` in one step; on failure removes it.
+std::error_code finish_new_file(File file, const Folder& folder, const std::string& temporary,
+                                const std::string& name, const Existing& replaced);
+void remove_new_file(const Folder& folder, const std::string& temporary);
 
 // True when both names lead to one existing file (a folder may ignore letter case).
-bool same_file(const std::string& a, const std::string& b);
+bool same_file(const Folder& folder, const std::string& a, const Folder& other,
+               const std::string& b);
 
-#ifdef _WIN32
-std::wstring to_wide(const std::string& utf8);
-std::string to_utf8(const std::wstring& wide);
-#endif
+// Bytes the regular file `name` takes on its disk; 0 when there is none.
+std::uint64_t disk_use(const Folder& folder, const std::string& name);
 
-// Removes the file being created, if any; safe inside a signal handler.
-void remove_file_being_written() noexcept;
+// Room left on the folder's file system for the runner.
+struct Room {
+  std::uint64_t bytes = UINT64_MAX;
+  std::uint64_t files = UINT64_MAX;
+  std::uint64_t block = 1;  // files take whole blocks of this many bytes
+};
+Room free_room(const Folder& folder);
+
+// Opens the folder `name` inside `parent`, never through a link; make_folder first creates it
+// if it is missing.
+std::error_code open_folder(const Folder& parent, const std::string& name, Folder& folder);
+std::error_code make_folder(const Folder& parent, const std::string& name, Folder& folder);
+// Opens a folder by a path the user gave (links in it are followed: the user named them),
+// creating it and its parents first when `create` is set.
+std::error_code open_folder_path(const std::string& path, bool create, Folder& folder);
+
+// Removes every file being created, if any; safe inside a signal handler.
+void remove_files_being_written() noexcept;
 
 }  // namespace texport::platform
 

@@ -1,15 +1,43 @@
-// The search of the working folder for the sources of one pass.
+// What a folder holds, listed once: one implementation per system (folder_posix.cpp,
+// folder_win32.cpp).
 #pragma once
 
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/files.hpp"
+
 namespace texport::platform {
 
-// Names in the working folder that end in `extension` (".sfd"), letter case aside, and are not
-// folders, sorted by name with ASCII letter case folded (ties in byte order) so that runs repeat.
-// The folder is listed once, when this is called. Names are UTF-8.
-std::vector<std::string> find_sources(std::string_view extension);
+enum class EntryKind {
+  folder,       // a folder of its own
+  folder_link,  // a symbolic link to a folder: never followed into
+  other,        // a file, or anything that may be one (a FIFO, a broken link): opening tells
+};
+
+struct Entry {
+  std::string name;  // UTF-8
+  EntryKind kind = EntryKind::other;
+};
+
+// Every entry of the folder but "." and "..". POSIX lists in no order of its own, so the
+// entries are sorted by name with ASCII letter case folded (ties in byte order) and runs repeat;
+// Windows keeps the order its search reports.
+std::vector<Entry> list_folder(const Folder& folder);
+
+// True when `name` is one name and no path: on Windows one that holds no "\", "/" or ":" (a
+// name made on another system can), which the system would read as a path.
+bool is_plain_name(std::string_view name);
+
+// `name` with the ASCII letters A to Z made lower case; every other byte as it is.
+std::string folded(std::string_view name);
+
+// True when `name` ends in `extension` (".sfd"), letter case aside.
+bool has_extension(std::string_view name, std::string_view extension);
+
+// Names in `entries` that are not folders and end in `extension`, in the listing's order.
+std::vector<std::string> find_sources(const std::vector<Entry>& entries,
+                                      std::string_view extension);
 
 }  // namespace texport::platform

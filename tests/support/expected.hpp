@@ -51,4 +51,17 @@ inline Bytes expected_bmp(const Bytes& header, std::uint16_t width, std::uint16_
   return expected_image(kBmpTemplate, header, width, height, payload);
 }
 
+// The same with the built-in header made for the image's size, as a folder without templates
+// gets.
+inline Bytes builtin_tif(std::uint16_t width, std::uint16_t height, const Bytes& pixels) {
+  return expected_tif(builtin_tif_header(width, height), width, height, pixels);
+}
+inline Bytes builtin_tga(std::uint16_t width, std::uint16_t height, const Bytes& rgba) {
+  return expected_tga(builtin_tga_header(width, height), width, height, rgba);
+}
+inline Bytes builtin_bmp(std::uint16_t width, std::uint16_t height, const Bytes& palette,
+                         const Bytes& indices) {
+  return expected_bmp(builtin_bmp_header(width, height), width, height, palette, indices);
+}
+
 }  // namespace texport::testing

@@ -15,41 +15,6 @@
 
 namespace texport::testing {
 
-TempFolder::TempFolder() {
-  static std::mt19937_64 random{std::random_device{}()};
-  do
-    path_ = fs::temp_directory_path() / ("texport-test-" + std::to_string(random()));
-  while (!fs::create_directory(path_));
-}
-
-TempFolder::~TempFolder() {
-  std::error_code ignored;
-  for (const auto& entry : fs::recursive_directory_iterator(path_, ignored))
-    fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, ignored);
-  fs::remove_all(path_, ignored);
-}
-
-void write_file(const fs::path& path, ByteView bytes) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file.write(reinterpret_cast<const char*>(bytes.data()),
-             static_cast<std::streamsize>(bytes.size()));
-  if (!file.flush())
-    throw std::runtime_error("cannot write " + path.string());
-}
-
-Bytes read_file(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
-std::vector<std::string> list_folder(const fs::path& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder))
-    names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 namespace {
 
 fs::path tool_from(const char* variable, const char* built) {
@@ -117,6 +82,8 @@ RunResult run_once(const fs::path& folder, const fs::path& tool, const RunOption
     // Whatever the test process does with these, the tool meets them as a user's shell sets them.
     for (const int signal_number : {SIGPIPE, SIGXFSZ, SIGINT, SIGTERM})
       ::signal(signal_number, SIG_DFL);
+    const rlimit no_core{0, 0};  // a signal that dumps core leaves nothing in the folder
+    ::setrlimit(RLIMIT_CORE, &no_core);
     if (options.file_size_limit) {
       const rlimit limit{*options.file_size_limit, *options.file_size_limit};
       ::setrlimit(RLIMIT_FSIZE, &limit);
@@ -196,21 +163,6 @@ RunResult run_in(const fs::path& folder, const fs::path& tool, const RunOptions&
   result.peak_memory_kib =
       result.peak_memory_kib > 0 ? result.peak_memory_kib - baselines[tool] : 1L << 40;
   return result;
-}
-
-bool reader_installed() {
-  static const bool installed = std::system("convert -version >/dev/null 2>&1") == 0;
-  return installed;
-}
-
-std::optional<Bytes> decode_with_reader(const fs::path& image, const std::string& raw_format) {
-  TempFolder scratch;
-  const fs::path decoded = scratch / "pixels";
-  const std::string command = "convert '" + image.string() + "' -depth 8 " + raw_format + ":'" +
-                              decoded.string() + "' 2>/dev/null";
-  if (std::system(command.c_str()) != 0 || !fs::exists(decoded))
-    return std::nullopt;
-  return read_file(decoded);
 }
 
 }  // namespace texport::testing

@@ -10,28 +10,10 @@
 #include <vector>
 
 #include "io/bytes.hpp"
+#include "support/files.hpp"
+#include "support/reader.hpp"
 
 namespace texport::testing {
-
-namespace fs = std::filesystem;
-
-// A fresh folder under the system's temporary folder, removed with everything in it.
-class TempFolder {
- public:
-  TempFolder();
-  ~TempFolder();
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  const fs::path& path() const { return path_; }
-  fs::path operator/(const std::string& name) const { return path_ / name; }
-
- private:
-  fs::path path_;
-};
-
-void write_file(const fs::path& path, ByteView bytes);
-Bytes read_file(const fs::path& path);
-std::vector<std::string> list_folder(const fs::path& folder);  // sorted
 
 struct RunOptions {
   std::optional<rlim_t> file_size_limit;  // RLIMIT_FSIZE; SIGXFSZ left as it is
@@ -66,11 +48,5 @@ bool windows_tool();
   GTEST_SKIP() << "needs a Linux build of the tool"
 
 RunResult run_in(const fs::path& folder, const fs::path& tool, const RunOptions& options = {});
-
-// Pixels of an image as an independent reader (ImageMagick) decodes them in a raw format ("gray",
-// "rgba", "rgb"); nullopt when the reader fails. Without the reader installed, no image is read:
-// nullopt too, and reader_installed() says so.
-bool reader_installed();
-std::optional<Bytes> decode_with_reader(const fs::path& image, const std::string& raw_format);
 
 }  // namespace texport::testing

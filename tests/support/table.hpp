@@ -4,12 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <initializer_list>
+#include <map>
 #include <regex>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "io/bytes.hpp"
+#include "support/memory_sink.hpp"
 
 namespace texport {
 
@@ -45,6 +49,33 @@ inline Bytes file_of(std::initializer_list<std::pair<std::size_t, Bytes>> pieces
     std::copy(bytes.begin(), bytes.end(), base.begin() + static_cast<std::ptrdiff_t>(offset));
   }
   return base;
+}
+
+// What converting one source gives: the converter's console lines, every image written, whole,
+// and whether it met a problem; and the sink it met.
+struct Conversion {
+  std::string source_name;
+  std::string out, err;
+  std::vector<std::pair<std::string, Bytes>> images;
+  bool room = true;                    // the sink finds room for the images
+  std::size_t writes_left = SIZE_MAX;  // then the disk is full
+};
+
+// Converts the row's source into a memory sink and compares what it gives.
+template <typename Convert>
+void expect_conversion(Convert convert, const Row<Conversion>& row) {
+  const Conversion& want = row.want;
+  MemorySink memory;
+  memory.room = want.room;
+  memory.writes_left = want.writes_left;
+  const bool clean = convert(row.source, want.source_name, memory.sink());
+  EXPECT_EQ(memory.out, want.out);
+  EXPECT_EQ(memory.err, want.err);
+  EXPECT_EQ(clean, want.err.empty() && want.room);
+  EXPECT_EQ(memory.images, (std::map<std::string, Bytes>(want.images.begin(), want.images.end())));
+  // Every image written was among those the sink was told of first.
+  for (const auto& [name, bytes] : memory.images)
+    EXPECT_NE(std::find(memory.planned.begin(), memory.planned.end(), name), memory.planned.end());
 }
 
 }  // namespace testing

@@ -1,0 +1,33 @@
+#include "driver/formats.hpp"
+
+#include <new>
+#include <optional>
+
+#include "io/file_io.hpp"
+#include "platform/folder.hpp"
+
+namespace texport {
+
+const Format* format_of(std::string_view name) {
+  for (const Format& format : kFormats)
+    if (platform::has_extension(name, format.extension))
+      return &format;
+  return nullptr;
+}
+
+bool convert_file(const Format& format, const platform::Folder& folder, const std::string& name,
+                  const Sink& sink) {
+  if (!platform::is_plain_name(name)) {
+    sink.report(name, Problem::cannot, "open: the name holds \\, / or :, read as a path here");
+    return false;
+  }
+  try {
+    const std::optional<Bytes> source = read_whole_file(folder, name, sink);
+    return source && format.convert(*source, name, sink);
+  } catch (const std::bad_alloc&) {
+    sink.report(name, Problem::too_large, "not enough memory to convert it");
+    return false;
+  }
+}
+
+}  // namespace texport
