@@ -28,6 +28,13 @@ ImageLookup find_image(ByteView source) {
            source.subspan(layout->pixel_offset, static_cast<std::size_t>(pixel_length))}};
 }
 
+std::string layout(ByteView source) {
+  for (const Layout& known : kLayouts)
+    if (!source.empty() && source[kTypeOffset] == known.type)
+      return "layout " + std::to_string(known.type);
+  return "unknown layout";
+}
+
 bool convert_m32(ByteView source, const std::string& name, const Sink& sink) {
   const ImageLookup lookup = find_image(source);
   const Image& image = lookup.image;

@@ -60,6 +60,9 @@ struct ImageLookup {
 // The image of a loaded source, when the source holds all of it.
 ImageLookup find_image(ByteView source);
 
+// How the source is stored: "layout 2", "layout 3" or "layout 4"; "unknown layout".
+std::string layout(ByteView source);
+
 // Converts one loaded source into NAME.tga, or prints "unsupported NAME" for a layout it does not
 // know. True when the image was written.
 bool convert_m32(ByteView source, const std::string& name, const Sink& sink);

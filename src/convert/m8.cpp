@@ -22,6 +22,10 @@ ImageLookup find_image(ByteView source) {
                           static_cast<std::size_t>(pixel_length))}};
 }
 
+std::string layout(ByteView) {
+  return "plain";
+}
+
 bool convert_m8(ByteView source, const std::string& name, const Sink& sink) {
   const ImageLookup lookup = find_image(source);
   const Image& image = lookup.image;

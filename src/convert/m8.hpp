@@ -46,6 +46,9 @@ struct ImageLookup {
 // The image of a loaded source, when the source holds all of it.
 ImageLookup find_image(ByteView source);
 
+// How the source is stored: it has one layout only, "plain".
+std::string layout(ByteView source);
+
 // Converts one loaded source into NAME.bmp. True when the image was written.
 bool convert_m8(ByteView source, const std::string& name, const Sink& sink);
 

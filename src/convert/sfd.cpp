@@ -125,6 +125,12 @@ std::string frame_name(const std::string& name, std::uint64_t number) {
 
 }  // namespace
 
+std::string layout(ByteView source) {
+  Bytes storage;
+  const std::size_t depth = unpack_layers(source, storage).depth;
+  return depth == 0 ? "plain" : "packed, " + counted(depth, "layer") + " deep";
+}
+
 bool convert_sfd(ByteView source, const std::string& name, const Sink& sink) {
   Bytes storage;
   const Layers layers = unpack_layers(source, storage);

@@ -76,6 +76,9 @@ struct FrameLookup {
 // Frame `number` (from 1) of a frame container, when it lies wholly inside the container.
 FrameLookup find_frame(ByteView container, std::uint64_t number);
 
+// How the source is stored: "plain", or "packed, N layers deep".
+std::string layout(ByteView source);
+
 // Converts one loaded source: writes NAME<m>.tif for every frame m up to the first one out of
 // range, which gets the out-of-range line. True when every frame was written.
 bool convert_sfd(ByteView source, const std::string& name, const Sink& sink);

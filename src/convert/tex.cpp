@@ -149,6 +149,13 @@ DecodeResult decode_stream(ByteView source, std::uint8_t sign, std::uint64_t lim
   return {StreamEnd::source_exhausted, position};
 }
 
+std::string layout(ByteView source) {
+  const Header header = read_header(source);
+  return header.layout == Layout::plain    ? "plain"
+         : header.layout == Layout::packed ? "packed with sign " + std::to_string(header.sign)
+                                           : "packed";
+}
+
 bool convert_tex(ByteView source, const std::string& name, const Sink& sink) {
   const Header header = read_header(source);
   switch (header.layout) {

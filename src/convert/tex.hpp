@@ -95,6 +95,9 @@ struct DecodeResult {
 DecodeResult decode_stream(ByteView source, std::uint8_t sign, std::uint64_t limit,
                            MutableBytes pixels, const Trace* trace = nullptr);
 
+// How the source is stored: "plain", or "packed with sign S".
+std::string layout(ByteView source);
+
 // Converts one loaded source into its TIF. Prints the name of a packed source (and, in a build
 // with the trace, the trace). True when the image was written.
 bool convert_tex(ByteView source, const std::string& name, const Sink& sink);

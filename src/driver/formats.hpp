@@ -17,13 +17,14 @@ namespace texport {
 struct Format {
   std::string_view extension;
   bool (*convert)(ByteView source, const std::string& name, const Sink& sink);
+  std::string (*layout)(ByteView source);  // how a source is stored, in words
 };
 
 inline constexpr Format kFormats[] = {
-    {".sfd", sfd::convert_sfd},
-    {".tex", tex::convert_tex},
-    {".m32", m32::convert_m32},
-    {".m8", m8::convert_m8},
+    {".sfd", sfd::convert_sfd, sfd::layout},
+    {".tex", tex::convert_tex, tex::layout},
+    {".m32", m32::convert_m32, m32::layout},
+    {".m8", m8::convert_m8, m8::layout},
 };
 
 // The format of a source name (by its own extension, letter case aside), or none.

@@ -90,8 +90,11 @@ Written FolderSink::write(const Place& place, Record* record, const Picture& pic
     if (place.templates != nullptr)
       read = read_template(header_template, *place.templates);
     header = image_header(header_template, place.templates != nullptr ? &read : nullptr, picture);
+    // A template missing from every folder of a tree is said once, not once a folder.
     if (!header.unusable.empty())
-      report(record, shown_template, header.unusable_kind, header.unusable, shown_template);
+      report(record, shown_template, header.unusable_kind, header.unusable,
+             header.unusable_kind == Problem::note ? std::string(header_template.file_name)
+                                                   : shown_template);
     if (!header.misfit.empty())
       report(record, shown_template, Problem::note, header.misfit,
              shown_template + " " + std::to_string(picture.width) + " x " +
@@ -107,6 +110,8 @@ Written FolderSink::write(const Place& place, Record* record, const Picture& pic
   {
     const std::lock_guard lock(mutex_);
     ++images_written_;
+    for (const ByteView part : parts)
+      bytes_written_ += part.size();
     std::vector<std::string>& names = written_[place.shown_output + '/' + platform::folded(name)];
     // The same name, or in a folder that ignores letter case, the same file.
     again = std::any_of(names.begin(), names.end(), [&](const std::string& earlier) {
@@ -194,6 +199,16 @@ void FolderSink::say(const Record& record) {
           platform::Stream::error,
           report_line(program_, "standard output", Problem::cannot, "write: " + error.message()));
   }
+}
+
+std::size_t FolderSink::images_written() {
+  const std::lock_guard lock(mutex_);
+  return images_written_;
+}
+
+std::uint64_t FolderSink::bytes_written() {
+  const std::lock_guard lock(mutex_);
+  return bytes_written_;
 }
 
 void FolderSink::count_source(bool clean) {

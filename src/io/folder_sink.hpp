@@ -59,6 +59,8 @@ class FolderSink {
   void count_source(bool clean);
   void say_summary();
   std::size_t sources_with_problems() const { return troubled_; }
+  std::size_t images_written();
+  std::uint64_t bytes_written();
 
  private:
   Written write(const Place& place, Record* record, const Picture& picture,
@@ -76,6 +78,7 @@ class FolderSink {
   const Encoder* const encoder_;
   std::mutex mutex_;  // guards all that follows, for sources written side by side
   std::size_t sources_ = 0, troubled_ = 0, images_written_ = 0;
+  std::uint64_t bytes_written_ = 0;
   // The names written in this run, by output folder and letter case folded.
   std::unordered_map<std::string, std::vector<std::string>> written_;
   std::set<std::string> said_once_;

@@ -51,14 +51,15 @@ std::string shown(std::string_view name) {
   return text;
 }
 
-std::string report_line(std::string_view program, std::string_view name, Problem problem,
-                        std::string_view what) {
+std::string problem_text(Problem problem, std::string_view what) {
   static constexpr std::string_view kWords[] = {"damaged: ", "too large: ", "cannot ",
                                                 "unsupported: ", ""};
-  std::string line(program);
-  line.append(": ").append(shown(name)).append(": ");
-  line.append(kWords[static_cast<int>(problem)]).append(what).push_back('\n');
-  return line;
+  return std::string(kWords[static_cast<int>(problem)]) + std::string(what);
+}
+
+std::string report_line(std::string_view program, std::string_view name, Problem problem,
+                        std::string_view what) {
+  return std::string(program) + ": " + shown(name) + ": " + problem_text(problem, what) + "\n";
 }
 
 std::string too_few(std::uint64_t size, std::string_view what, std::uint64_t needed) {

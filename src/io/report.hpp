@@ -15,6 +15,9 @@ namespace texport {
 // name can forge a line or steer the terminal. Valid UTF-8 names stay as they are (墙.sfd).
 std::string shown(std::string_view name);
 
+// "damaged: what": a problem in the words of its kind.
+std::string problem_text(Problem problem, std::string_view what);
+
 // "PROGRAM: NAME: damaged: what\n", the name shown as above.
 std::string report_line(std::string_view program, std::string_view name, Problem problem,
                         std::string_view what);

@@ -2,8 +2,10 @@
 // implementation per system (console_posix.cpp, console_win32.cpp).
 #pragma once
 
+#include <string>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 namespace texport::platform {
 
@@ -11,6 +13,9 @@ enum class Stream { output, error };
 
 // Writes UTF-8 text: to a Windows console as wide characters, to anything else as it is.
 std::error_code write_console(Stream stream, std::string_view text);
+
+// The program's arguments as UTF-8 (Windows hands them over in its wide form).
+std::vector<std::string> command_line(int argc, char** argv);
 
 // True when the stream is a terminal (a console on Windows), not a file or a pipe.
 bool is_terminal(Stream stream);

@@ -53,6 +53,10 @@ std::error_code write_console(Stream stream, std::string_view text) {
   return {};
 }
 
+std::vector<std::string> command_line(int argc, char** argv) {
+  return std::vector<std::string>(argv, argv + argc);
+}
+
 bool is_terminal(Stream stream) {
   return ::isatty(stream == Stream::output ? STDOUT_FILENO : STDERR_FILENO) == 1;
 }

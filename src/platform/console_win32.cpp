@@ -7,6 +7,8 @@
 #include "platform/files.hpp"
 #include "platform/wide.hpp"
 
+#include <shellapi.h>  // after windows.h, which wide.hpp brings
+
 namespace texport::platform {
 namespace {
 
@@ -40,6 +42,16 @@ std::error_code write_console(Stream stream, std::string_view text) {
     text.remove_prefix(static_cast<std::size_t>(wrote));
   }
   return {};
+}
+
+std::vector<std::string> command_line(int, char**) {
+  int count = 0;
+  wchar_t** const wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  std::vector<std::string> arguments;
+  for (int i = 0; i < count; ++i)
+    arguments.push_back(to_utf8(wide[i]));
+  LocalFree(wide);
+  return arguments;
 }
 
 bool is_terminal(Stream stream) {

@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/files.hpp"
@@ -29,6 +30,16 @@ std::vector<Entry> list_folder(const Folder& folder);
 // True when `name` is one name and no path: on Windows one that holds no "\", "/" or ":" (a
 // name made on another system can), which the system would read as a path.
 bool is_plain_name(std::string_view name);
+
+// The separator of a path as the system shows it: "/", or "\" on Windows.
+std::string_view path_separator();
+
+// What a path the user gave leads to (links followed: the user named them).
+enum class PathKind { missing, folder, other };
+PathKind kind_of_path(const std::string& path);
+
+// A path split into its folder ("" for the working folder) and its last name.
+std::pair<std::string, std::string> split_path(const std::string& path);
 
 // `name` with the ASCII letters A to Z made lower case; every other byte as it is.
 std::string folded(std::string_view name);

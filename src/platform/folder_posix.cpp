@@ -15,6 +15,24 @@ bool is_plain_name(std::string_view name) {
   return name.find('/') == std::string_view::npos;
 }
 
+std::string_view path_separator() {
+  return "/";
+}
+
+PathKind kind_of_path(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0)
+    return PathKind::missing;
+  return S_ISDIR(info.st_mode) ? PathKind::folder : PathKind::other;
+}
+
+std::pair<std::string, std::string> split_path(const std::string& path) {
+  const std::size_t last = path.rfind('/');
+  if (last == std::string::npos)
+    return {"", path};
+  return {path.substr(0, last == 0 ? 1 : last), path.substr(last + 1)};
+}
+
 std::vector<Entry> list_folder(const Folder& folder) {
   std::vector<Entry> entries;
   // A descriptor of its own for the listing: closedir closes it, the folder keeps its own.

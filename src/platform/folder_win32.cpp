@@ -9,6 +9,26 @@ bool is_plain_name(std::string_view name) {
   return name.find_first_of("\\/:") == std::string_view::npos;
 }
 
+std::string_view path_separator() {
+  return "\\";
+}
+
+PathKind kind_of_path(const std::string& path) {
+  const DWORD attributes = GetFileAttributesW(to_wide(path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES)
+    return PathKind::missing;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? PathKind::folder : PathKind::other;
+}
+
+std::pair<std::string, std::string> split_path(const std::string& path) {
+  const std::size_t last = path.find_last_of("\\/:");
+  if (last == std::string::npos)
+    return {"", path};
+  // "C:\a.sfd" and "C:a.sfd" keep what names the drive's folder.
+  const bool keep = last == 0 || path[last] == ':' || (last == 2 && path[1] == ':');
+  return {path.substr(0, keep ? last + 1 : last), path.substr(last + 1)};
+}
+
 std::vector<Entry> list_folder(const Folder& folder) {
   std::vector<Entry> entries;
   _wfinddata64i32_t record{};
