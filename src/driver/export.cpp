@@ -94,9 +94,10 @@ class Progress {
   void draw(std::size_t done, std::size_t images, std::uint64_t bytes) {
     if (!shown_)
       return;
-    // Redrawn at most ten times a second.
+    // Not for a run that is over at once; then redrawn at most ten times a second.
     const auto now = std::chrono::steady_clock::now();
-    if (width_ != 0 && now - drawn_ < std::chrono::milliseconds(100))
+    if (now - start_ < std::chrono::milliseconds(250) ||
+        (width_ != 0 && now - drawn_ < std::chrono::milliseconds(100)))
       return;
     drawn_ = now;
     const double seconds =
@@ -205,6 +206,7 @@ int export_images(const Arguments& arguments) {
     }
     folder_sink.count_source(jobs[i].clean);
     jobs[i].record = {};
+    progress.draw(i + 1, folder_sink.images_written(), folder_sink.bytes_written());
   }
   for (std::thread& worker : workers)
     worker.join();

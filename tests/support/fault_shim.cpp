@@ -9,6 +9,7 @@
 //   TEXPORT_FAULT_FREE_BYTES=N        the file system says N bytes are free
 //   TEXPORT_FAULT_INTERRUPT=SIGNAL    the signal of that number arrives while the first created
 //                                     file is half written
+//   TEXPORT_FAULT_SLOW_MS=N           every write into a created file takes N ms more
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -96,6 +97,8 @@ ssize_t writev(int file, const iovec* parts, int count) {
   struct stat info {};
   if (fstat(file, &info) != 0 || (info.st_mode & 077) != 0)
     abort();  // others could read the image while it is written
+  if (const char* slow = getenv("TEXPORT_FAULT_SLOW_MS"))
+    usleep(static_cast<useconds_t>(atoi(slow)) * 1000);
   if (const char* signal_number = getenv("TEXPORT_FAULT_INTERRUPT")) {
     real(file, parts, 1);
     raise(atoi(signal_number));

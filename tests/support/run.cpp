@@ -60,6 +60,7 @@ RunResult run_once(const fs::path& folder, const fs::path& tool, const RunOption
   for (std::string word; runner >> word;)
     words.push_back(word);
   words.push_back(tool.string());
+  words.insert(words.end(), options.arguments.begin(), options.arguments.end());
   int input[2] = {-1, -1}, output[2] = {-1, -1};
   if ((options.measure_memory && ::pipe(input) != 0) ||
       (options.closed_output && ::pipe(output) != 0))
@@ -132,7 +133,7 @@ RunResult run_once(const fs::path& folder, const fs::path& tool, const RunOption
   result.err = text_of(err_path);
   std::string prompt;
   result.prompt_seen = take_last_line(result.out, "ress any key", prompt);
-  take_last_line(result.err, "texport: done: ", result.summary);
+  take_last_line(result.err, ": done: ", result.summary);
   return result;
 }
 
@@ -145,6 +146,12 @@ fs::path shipped_tool() {
 fs::path all_passes_tool() {
   return tool_from("TEXPORT_ALL_PASSES_EXE", TEXPORT_ALL_PASSES_EXE);
 }
+
+#ifdef TEXKIT_EXE
+fs::path texkit_tool() {
+  return tool_from("TEXKIT_EXE", TEXKIT_EXE);
+}
+#endif
 
 bool windows_tool() {
   return shipped_tool().extension() == ".exe";

@@ -1,5 +1,5 @@
-// The built tool run as a user runs it: in a fresh folder, no arguments, standard input at end of
-// file; and the files it leaves.
+// The built tools run as a user runs them: in a fresh folder, standard input at end of file; and
+// the files they leave.
 #pragma once
 
 #include <sys/resource.h>
@@ -16,6 +16,7 @@
 namespace texport::testing {
 
 struct RunOptions {
+  std::vector<std::string> arguments;     // texkit's; the other tools take none
   std::optional<rlim_t> file_size_limit;  // RLIMIT_FSIZE; SIGXFSZ left as it is
   std::vector<std::string> environment;   // added to the tool's environment
   bool faults = false;          // the fault shim preloaded (Linux builds only; see fault_shim.cpp)
@@ -37,6 +38,7 @@ struct RunResult {
 // ones built with this suite; TEXPORT_RUNNER (for instance "wine") prefixes the command.
 fs::path shipped_tool();
 fs::path all_passes_tool();
+fs::path texkit_tool();  // TEXKIT_EXE overrides it
 // True when those are Windows programs run through a runner: no preloaded shim reaches them, the
 // prompt is the command interpreter's, and files stay unlocked only on the Linux side.
 bool windows_tool();

@@ -1,0 +1,354 @@
+// texkit as a user runs it on whole archives: the images texport_all_passes writes, trees into
+// another folder, PNG, sources side by side, info, and its exit statuses.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "encoders.hpp"
+#include "support/expected.hpp"
+#include "support/run.hpp"
+#include "support/table.hpp"
+
+namespace texport::testing {
+namespace {
+
+// Every file below a folder, by its path there, with its bytes.
+std::map<std::string, Bytes> tree_of(const fs::path& folder) {
+  std::map<std::string, Bytes> files;
+  for (const auto& entry : fs::recursive_directory_iterator(folder))
+    if (entry.is_regular_file())
+      files[fs::relative(entry.path(), folder).generic_string()] = read_file(entry.path());
+  return files;
+}
+
+void copy_into(const fs::path& from, const fs::path& to) {
+  fs::copy(from, to, fs::copy_options::recursive);
+}
+
+// Damaged and unusual sources of every format, as a user's folder may hold them.
+void write_unusual_sources(const fs::path& folder) {
+  const Bytes palette = samples::sample_pixels(768, 2);
+  Bytes outside = samples::sfd_container({{3, 2, {1, 2, 3, 4, 5, 6}}, {1, 1, {7}}});
+  write_u32le(outside, 8, static_cast<std::uint32_t>(outside.size()));
+  const std::pair<const char*, Bytes> sources[] = {
+      {"empty.sfd", {}},
+      {"outside.sfd", outside},
+      {"short.tex", {1, 0, 1}},
+      {"rejected.tex", {9, 0, 9, 0, 1, 0}},
+      {"wide.tex", samples::tex_packed_from_stream(512, 1, 0xC0, Bytes{1, 2, 3})},
+      {"zero.tex", samples::tex_packed_from_stream(0, 5, 0xC0, Bytes{1, 2, 3})},
+      {"x.tex", samples::tex_packed_from_stream(1, 1, 0xC0, Bytes{0, 0, 9})},
+      {"x.TEX", samples::tex_packed_from_stream(1, 1, 0xC0, Bytes{0, 0, 8})},
+      {"HEADER.tex", samples::tex_plain(1, 1, Bytes{3})},
+      {"unknown.m32", Bytes(400, 5)},
+      {"short.m32", Bytes(197, 2)},
+      {"three.m8", samples::m8_file(3, 2, palette, Bytes{1, 2, 3, 4, 5, 6})},
+      {"a.sfd", samples::sfd_container({{2, 1, {1, 2}}})},
+      {"a.sfd1.tex", samples::tex_plain(2, 1, Bytes{3, 4})},
+  };
+  for (const auto& [name, bytes] : sources)
+    write_file(folder / name, bytes);
+}
+
+// texkit's lines are texport's, said by another program.
+std::string as_texport(std::string text) {
+  for (std::size_t at = 0; (at = text.find("texkit: ", at)) != std::string::npos;)
+    text.replace(at, 8, "texport: ");
+  return text;
+}
+
+struct Folders {
+  std::string what;
+  std::function<void(const fs::path&)> fill;
+};
+
+TEST(Texkit, NativeExportWritesWhatTexportAllPassesWrites) {
+  const Folders folders[] = {
+      {"the examples", [](const fs::path& to) { copy_into(TEXPORT_EXAMPLES_DIR, to); }},
+      {"the examples without templates",
+       [](const fs::path& to) {
+         copy_into(TEXPORT_EXAMPLES_DIR, to);
+         for (const char* name : {"HEADER.TIF", "HEADERTGA32", "HEADERBMP"})
+           fs::remove(to / name);
+       }},
+      {"unusual sources", write_unusual_sources},
+  };
+  for (const Folders& folder : folders) {
+    for (const char* jobs : {"1", "2"}) {
+      TempFolder by_texport, by_texkit;
+      folder.fill(by_texport.path());
+      folder.fill(by_texkit.path());
+      const RunResult expected = run_in(by_texport.path(), all_passes_tool());
+      RunOptions options;
+      options.arguments = {"export", "-j", jobs};
+      const RunResult run = run_in(by_texkit.path(), texkit_tool(), options);
+      EXPECT_EQ(tree_of(by_texkit.path()), tree_of(by_texport.path())) << folder.what;
+      EXPECT_EQ(run.out, expected.out) << folder.what;
+      EXPECT_EQ(as_texport(run.err), expected.err) << folder.what;
+      EXPECT_EQ(as_texport(run.summary), expected.summary) << folder.what;
+      const bool troubled = expected.summary.find(" 0 sources with") == std::string::npos;
+      EXPECT_EQ(run.exit_status, troubled ? 1 : 0) << folder.what;
+    }
+  }
+}
+
+// A tree of many sources, some of whose images take one name: side by side, the same images,
+// lines and order as one after the other.
+TEST(Texkit, SourcesSideBySideChangeNothing) {
+  TempFolder tree;
+  for (int folder = 0; folder < 4; ++folder) {
+    const fs::path at = tree / std::to_string(folder);
+    fs::create_directory(at);
+    write_unusual_sources(at);
+    for (int i = 0; i < 12; ++i)
+      write_file(at / (std::to_string(i) + ".sfd"),
+                 samples::sfd_container({{16, 8, samples::sample_pixels(128, folder * 20 + i)}}));
+  }
+  std::map<std::string, Bytes> trees[2];
+  RunResult runs[2];
+  for (int i = 0; i < 2; ++i) {
+    TempFolder work;
+    copy_into(tree.path(), work.path());
+    RunOptions options;
+    options.arguments = {"export", "-r", "-j", i == 0 ? "1" : "4"};
+    runs[i] = run_in(work.path(), texkit_tool(), options);
+    trees[i] = tree_of(work.path());
+  }
+  EXPECT_EQ(trees[1], trees[0]);
+  EXPECT_EQ(runs[1].out, runs[0].out);
+  EXPECT_EQ(runs[1].err, runs[0].err);
+  EXPECT_EQ(runs[1].summary, runs[0].summary);
+}
+
+// A tree of three levels into another folder: mirrored there, nothing beside the sources, no
+// linked folder followed, the output folder itself never taken for sources.
+TEST(Texkit, TreeIsMirroredIntoTheOutputFolder) {
+  TempFolder folder;
+  const fs::path game = folder / "游戏";
+  fs::create_directories(game / "墙" / "b" / "c");
+  const Bytes frame = samples::sfd_container({{2, 2, {1, 2, 3, 4}}});
+  write_file(game / "top.sfd", frame);
+  write_file(game / "墙" / "mur_é.tex", samples::tex_plain(1, 1, Bytes{9}));
+  write_file(game / "墙" / "b" / "stone.m32", samples::m32_file(2, 1, 1, Bytes{1, 2, 3, 4}));
+  write_file(game / "墙" / "b" / "c" / "tile.m8",
+             samples::m8_file(4, 1, samples::sample_pixels(768, 3), Bytes{1, 2, 3, 4}));
+  if (!windows_tool())
+    fs::create_directory_symlink(game / "墙", game / "linked");
+  const std::map<std::string, Bytes> sources = tree_of(game);
+  RunOptions options;
+  options.arguments = {"export", "-r", "-o", (game / "out").string(), game.string()};
+  const RunResult run = run_in(folder.path(), texkit_tool(), options);
+  EXPECT_EQ(run.exit_status, 0) << run.err;
+  std::map<std::string, Bytes> written = tree_of(game / "out");
+  EXPECT_EQ(
+      written,
+      (std::map<std::string, Bytes>{
+          {"top.sfd1.tif", builtin_tif(2, 2, {1, 2, 3, 4})},
+          {"墙/mur_é.TIF", builtin_tif(1, 1, {9})},
+          {"墙/b/stone.m32.tga", builtin_tga(1, 1, {1, 2, 3, 4})},
+          {"墙/b/c/tile.m8.bmp", builtin_bmp(4, 1, samples::sample_pixels(768, 3), {1, 2, 3, 4})},
+      }));
+  fs::remove_all(game / "out");
+  EXPECT_EQ(tree_of(game), sources);
+
+  RunOptions info;
+  info.arguments = {"info", "-r", game.string()};
+  const RunResult told = run_in(folder.path(), texkit_tool(), info);
+  const std::string at = (game / "").string();
+  const std::string separator = windows_tool() ? "\\" : "/";
+  EXPECT_EQ(told.out, at + "top.sfd: sfd, plain, 1 frame of 2 x 2\n" + at + "墙" + separator +
+                          "mur_é.tex: tex, plain, 1 x 1\n" + at + "墙" + separator + "b" +
+                          separator + "stone.m32: m32, layout 2, 1 x 1, alpha 4 throughout\n" + at +
+                          "墙" + separator + "b" + separator + "c" + separator +
+                          "tile.m8: m8, plain, 4 x 1, a palette of 84 colours\n");
+}
+
+// A folder planted where an output folder is to be made leads nowhere.
+TEST(Texkit, OutputFoldersAreNeverMadeThroughALink) {
+  SKIP_UNLESS_LINUX_TOOL();
+  TempFolder folder, elsewhere;
+  fs::create_directories(folder / "game" / "a");
+  write_file(folder / "game" / "a" / "x.sfd", samples::sfd_container({{1, 1, {4}}}));
+  fs::create_directories(folder / "out");
+  fs::create_directory_symlink(elsewhere.path(), folder / "out" / "a");
+  RunOptions options;
+  options.arguments = {"export", "-r", "-o", "out", "game"};
+  const RunResult run = run_in(folder.path(), texkit_tool(), options);
+  EXPECT_EQ(run.exit_status, 2);
+  EXPECT_EQ(run.err, "texkit: cannot make the folder out/a/: not a folder\n");
+  EXPECT_TRUE(list_folder(elsewhere.path()).empty());
+}
+
+// Each image as Pillow reads it, a line each: "MODE WIDTH HEIGHT PIXELS PALETTE", in hexadecimal
+// (PALETTE empty but for a paletted image); nullopt without Python's imaging library.
+std::optional<std::string> read_with_pillow(const fs::path& folder,
+                                            const std::vector<std::string>& names) {
+  std::string command = "cd '" + folder.string() +
+                        "' && /usr/bin/python3 -c \"import sys; from PIL import Image\n"
+                        "for n in sys.argv[1:]:\n i = Image.open(n); p = i.getpalette()\n"
+                        " print(i.mode, i.size[0], i.size[1], i.tobytes().hex(), "
+                        "bytes(p[:768]).hex() if p else '')\"";
+  for (const std::string& name : names)
+    command += " '" + name + "'";
+  command += " > said 2>/dev/null";
+  if (std::system(command.c_str()) != 0)
+    return std::nullopt;
+  const Bytes bytes = read_file(folder / "said");
+  return std::string(bytes.begin(), bytes.end());
+}
+
+std::string hex(const Bytes& bytes) {
+  static const char* const kDigits = "0123456789abcdef";
+  std::string text;
+  for (const std::uint8_t byte : bytes)
+    text += {kDigits[byte >> 4], kDigits[byte & 15]};
+  return text;
+}
+
+TEST(Texkit, PngImagesHoldTheSourcesPixelsAndPalette) {
+  if (std::system("/usr/bin/python3 -c 'import PIL' 2>/dev/null") != 0)
+    GTEST_SKIP() << "no independent PNG reader (Python's imaging library) installed";
+  TempFolder folder;
+  const Bytes grey = samples::sample_pixels(5 * 3, 1);
+  const Bytes rgba = samples::sample_pixels(4 * 5 * 3, 2);
+  const Bytes palette = samples::sample_pixels(768, 3);
+  const Bytes indices = samples::sample_pixels(5 * 3, 4);
+  write_file(folder / "walls.sfd", samples::sfd_container({{5, 3, grey}}));
+  write_file(folder / "wall.tex", samples::tex_plain(5, 3, grey));
+  write_file(folder / "stone.m32", samples::m32_file(3, 5, 3, rgba));
+  write_file(folder / "tile.m8", samples::m8_file(5, 3, palette, indices));
+  RunOptions options;
+  options.arguments = {"export", "--format", "png"};
+  const RunResult run = run_in(folder.path(), texkit_tool(), options);
+  EXPECT_EQ(run.exit_status, 0) << run.err;
+  Bytes rgb;  // what a build without libpng writes: the palette's colours
+  for (const std::uint8_t index : indices)
+    rgb.insert(rgb.end(), palette.begin() + 3 * index, palette.begin() + 3 * index + 3);
+  EXPECT_EQ(read_with_pillow(folder.path(),
+                             {"walls.sfd1.png", "wall.png", "stone.m32.png", "tile.m8.png"}),
+            "L 5 3 " + hex(grey) + " \nL 5 3 " + hex(grey) + " \nRGBA 5 3 " + hex(rgba) + " \n" +
+                (windows_tool() ? "RGB 5 3 " + hex(rgb) + " \n"
+                                : "P 5 3 " + hex(indices) + " " + hex(palette) + "\n"));
+}
+
+TEST(Texkit, TemplatesFromAnotherFolderOrNone) {
+  TempFolder folder;
+  fs::create_directories(folder / "templates");
+  const Bytes header(kTifTemplate.header_length, 0x11);
+  write_file(folder / "templates" / "HEADER.TIF", header);
+  write_file(folder / "HEADER.TIF", Bytes(kTifTemplate.header_length, 0x22));
+  write_file(folder / "a.sfd", samples::sfd_container({{1, 1, {4}}}));
+  RunOptions from;
+  from.arguments = {"export", "--templates", "templates"};
+  EXPECT_EQ(run_in(folder.path(), texkit_tool(), from).err, "");
+  EXPECT_EQ(read_file(folder / "a.sfd1.tif"), expected_tif(header, 1, 1, {4}));
+  RunOptions none;
+  none.arguments = {"export", "--no-templates"};
+  EXPECT_EQ(run_in(folder.path(), texkit_tool(), none).err, "");
+  EXPECT_EQ(read_file(folder / "a.sfd1.tif"), builtin_tif(1, 1, {4}));
+}
+
+TEST(Texkit, ExitStatusTellsWhetherAnythingFailed) {
+  TempFolder folder;
+  write_file(folder / "a.sfd", samples::sfd_container({{1, 1, {4}}}));
+  RunOptions options;
+  options.arguments = {"export", "--no-templates"};
+  EXPECT_EQ(run_in(folder.path(), texkit_tool(), options).exit_status, 0);
+  write_file(folder / "b.sfd", {});
+  EXPECT_EQ(run_in(folder.path(), texkit_tool(), options).exit_status, 1);
+  options.arguments = {"export", "--frobnicate"};
+  const RunResult usage = run_in(folder.path(), texkit_tool(), options);
+  EXPECT_EQ(usage.exit_status, 2);
+  EXPECT_EQ(usage.err,
+            "texkit: The following argument was not expected: --frobnicate\n"
+            "Usage: texkit export [OPTIONS] [PATH...]\nRun with --help for more information.\n");
+}
+
+// One JSON object a source, which a JSON reader parses, naming the images export writes.
+TEST(Texkit, InfoInJsonAgreesWithWhatExportWrites) {
+  if (std::system("/usr/bin/python3 -c 'import json' 2>/dev/null") != 0)
+    GTEST_SKIP() << "no JSON reader (python3) installed";
+  TempFolder folder;
+  copy_into(TEXPORT_EXAMPLES_DIR, folder.path());
+  RunOptions info;
+  info.arguments = {"info", "--json"};
+  const RunResult told = run_in(folder.path(), texkit_tool(), info);
+  EXPECT_EQ(told.exit_status, 1);  // damaged.sfd
+  write_file(folder / "told.jsonl", Bytes(told.out.begin(), told.out.end()));
+  const std::string listing = (folder / "listed").string();
+  const std::string command =
+      "/usr/bin/python3 -c \"import json, sys; [print(i['name'], i['width'], i['height']) for line "
+      "in "
+      "open(sys.argv[1]) for i in json.loads(line)['images']]\" '" +
+      (folder / "told.jsonl").string() + "' > '" + listing + "'";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  const std::vector<std::string> sources = list_folder(folder.path());
+  const std::set<std::string> before(sources.begin(), sources.end());
+  RunOptions to_images;
+  to_images.arguments = {"export"};
+  run_in(folder.path(), texkit_tool(), to_images);
+  std::string expected;
+  for (const std::string& name : list_folder(folder.path()))
+    if (!before.contains(name))
+      expected += name + " 64 48\n";
+  const Bytes listed = read_file(listing);
+  std::istringstream lines(std::string(listed.begin(), listed.end()));
+  std::set<std::string> names;
+  for (std::string line; std::getline(lines, line);)
+    names.insert(line + "\n");
+  std::string got;
+  for (const std::string& line : names)
+    got += line;
+  EXPECT_EQ(got, expected);
+}
+
+// On a terminal, one line of progress, redrawn in place and gone at the end; on anything else,
+// none.
+TEST(Texkit, ProgressIsShownOnATerminalOnly) {
+  SKIP_UNLESS_LINUX_TOOL();
+  TempFolder folder;
+  for (int i = 0; i < 6; ++i)
+    write_file(folder / (std::to_string(i) + ".sfd"), samples::sfd_container({{1, 1, {4}}}));
+  RunOptions piped;
+  piped.arguments = {"export", "-j", "1", "--no-templates"};
+  piped.faults = true;
+  piped.environment = {"TEXPORT_FAULT_SLOW_MS=60"};
+  EXPECT_EQ(run_in(folder.path(), texkit_tool(), piped).err, "");
+
+  const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_TRUE(terminal >= 0 && ::grantpt(terminal) == 0 && ::unlockpt(terminal) == 0);
+  const std::string side = ::ptsname(terminal);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::setsid();
+    ::dup2(::open(side.c_str(), O_RDWR), 2);
+    ::dup2(::open("/dev/null", O_RDWR), 1);
+    ::dup2(::open("/dev/null", O_RDONLY), 0);
+    ::chdir(folder.path().c_str());
+    ::setenv("LD_PRELOAD", TEXPORT_FAULT_SHIM, 1);
+    ::setenv("TEXPORT_FAULT_SLOW_MS", "60", 1);
+    ::execl(texkit_tool().c_str(), "texkit", "export", "-j", "1", "--no-templates", nullptr);
+    _exit(127);
+  }
+  std::string seen;
+  char buffer[512];
+  for (ssize_t got; (got = ::read(terminal, buffer, sizeof buffer)) > 0;)
+    seen.append(buffer, static_cast<std::size_t>(got));
+  ::waitpid(child, nullptr, 0);
+  ::close(terminal);
+  EXPECT_NE(seen.find(" of 6 sources, "), std::string::npos) << seen;
+  // What is left on the line at the end is the closing line alone.
+  ASSERT_TRUE(seen.ends_with("\r\n")) << seen;
+  seen.resize(seen.size() - 2);
+  EXPECT_EQ(seen.substr(seen.rfind('\r') + 1),
+            "texkit: done: 6 sources read, 6 images written, 0 sources with problems");
+}
+
+}  // namespace
+}  // namespace texport::testing
