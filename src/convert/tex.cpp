@@ -8,7 +8,14 @@
 #include "io/templates.hpp"
 #include "platform/console.hpp"
 
+#ifndef TEXPORT_TEX_TRACE
+#define TEXPORT_TEX_TRACE 0
+#endif
+
 namespace texport::tex {
+
+// Build-time switch: the packed decoder reports every step on the console and waits for a key.
+constexpr bool tex_trace = TEXPORT_TEX_TRACE != 0;
 
 struct Trace {
   const Sink& sink;
@@ -51,6 +58,10 @@ void trace_repeat(const Trace* trace, std::size_t index, std::uint8_t code, std:
 }
 
 }  // namespace
+
+bool traced() {
+  return tex_trace;
+}
 
 Header read_header(ByteView source) {
   Header header;

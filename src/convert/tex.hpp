@@ -33,14 +33,7 @@
 #include "io/bytes.hpp"
 #include "io/sink.hpp"
 
-#ifndef TEXPORT_TEX_TRACE
-#define TEXPORT_TEX_TRACE 0
-#endif
-
 namespace texport::tex {
-
-// Build-time switch: the packed decoder reports every step on the console and waits for a key.
-inline constexpr bool tex_trace = TEXPORT_TEX_TRACE != 0;
 
 inline constexpr std::size_t kFormAOffset = 0, kFormBOffset = 2, kFormTestLength = 4;
 inline constexpr std::size_t kPlainWidthOffset = 0, kPlainHeightOffset = 2, kPlainPixelsOffset = 20;
@@ -73,8 +66,9 @@ Header read_header(ByteView source);
 // Plain form: copies the pixels the source holds (at most pixels.size()) from offset 20.
 void copy_plain_pixels(ByteView source, MutableBytes pixels);
 
-// What a build with the trace shows beside the steps of a packed stream.
+// What a build with the trace shows beside the steps of a packed stream, and whether this is one.
 struct Trace;
+bool traced();
 
 enum class StreamEnd {
   source_exhausted,  // every stream byte was decoded
