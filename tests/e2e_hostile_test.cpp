@@ -159,6 +159,44 @@ TEST_F(Hostile, NamesOfEveryAlphabetAndOnlyExactExtensions) {
   EXPECT_EQ(list_folder(folder.path()).size(), 2u + 4 + 2);
 }
 
+// A name that the system would read as a path (possible on a share of another system's) is no
+// source there, and nothing is ever read or written outside the folder.
+TEST_F(Hostile, NamesHoldingPathSeparatorsStayInTheirFolder) {
+  fs::create_directories(folder / "in" / "sub");
+  write_file(folder / "in" / "..\\k.sfd", kOneFrame);
+  write_file(folder / "in" / "sub\\j.sfd", kOneFrame);
+  const RunResult run = run_in(folder / "in", shipped_tool());
+  EXPECT_EQ(list_folder(folder.path()), (std::vector<std::string>{"in"}));
+  EXPECT_TRUE(list_folder(folder / "in" / "sub").empty());
+  if (windows_tool()) {
+    const std::string why =
+        ": unsupported: a name holding \\, / or :, which the system reads as "
+        "a path; not a source\n";
+    EXPECT_EQ(run.err, "texport: ..\\k.sfd" + why + "texport: sub\\j.sfd" + why);
+  } else {
+    EXPECT_EQ(read_file(folder / "in" / "..\\k.sfd1.tif"), builtin_tif(1, 1, {4}));
+  }
+}
+
+// Windows: the names of devices are no files, whatever their extension; and the key wait never
+// starts a command interpreter from the folder of textures, whatever COMSPEC says.
+TEST_F(Hostile, WindowsDeviceNamesAndAPlantedInterpreter) {
+  if (!windows_tool())
+    GTEST_SKIP() << "a Windows build's own rules";
+  write_file(folder / "CON.sfd", kOneFrame);
+  write_file(folder / "nul.Sfd", kOneFrame);
+  fs::copy_file(all_passes_tool(), folder / "cmd.exe");  // would convert x.tex if it ran
+  write_file(folder / "x.tex", samples::tex_plain(1, 1, Bytes{9}));
+  RunOptions options;
+  options.environment = {"COMSPEC=cmd.exe"};
+  const RunResult run = run_in(folder.path(), shipped_tool(), options);
+  EXPECT_TRUE(run.prompt_seen);
+  EXPECT_FALSE(fs::exists(folder / "x.TIF"));
+  const std::string why = ": cannot open: the name is reserved on Windows\n";
+  EXPECT_NE(run.err.find("texport: CON.sfd" + why), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("texport: nul.Sfd" + why), std::string::npos) << run.err;
+}
+
 // Two sources of any formats that give one image (on Windows, letter case aside) are both
 // converted, the second told; an output is never written over a template.
 TEST_F(Hostile, OutputsNeverReplaceATemplateAndRepeatsAreTold) {

@@ -160,8 +160,8 @@ TEST(Texkit, TreeIsMirroredIntoTheOutputFolder) {
   RunOptions info;
   info.arguments = {"info", "-r", game.string()};
   const RunResult told = run_in(folder.path(), texkit_tool(), info);
-  const std::string at = (game / "").string();
   const std::string separator = windows_tool() ? "\\" : "/";
+  const std::string at = game.string() + separator;
   EXPECT_EQ(told.out, at + "top.sfd: sfd, plain, 1 frame of 2 x 2\n" + at + "墙" + separator +
                           "mur_é.tex: tex, plain, 1 x 1\n" + at + "墙" + separator + "b" +
                           separator + "stone.m32: m32, layout 2, 1 x 1, alpha 4 throughout\n" + at +

@@ -1,5 +1,5 @@
 #!/bin/sh
-# Cross-builds texport for 32-bit and 64-bit Windows with MinGW-w64 (release, static, warnings as
+# Cross-builds the tools for 32-bit and 64-bit Windows with MinGW-w64 (release, static, warnings as
 # errors) and runs the end-to-end suite of a native build against each under wine, the 32-bit
 # build first: it is the one the tool was made for. The builds go to folders of their own
 # (build-windows-e2e-ARCH), so that a Windows build made by hand beside them is left alone.
@@ -36,5 +36,6 @@ for arch in $arches; do
   TEXPORT_RUNNER="$runner" \
   TEXPORT_EXE="$root/build-windows-e2e-$arch/texport.exe" \
   TEXPORT_ALL_PASSES_EXE="$root/build-windows-e2e-$arch/texport_all_passes.exe" \
+  TEXKIT_EXE="$root/build-windows-e2e-$arch/texkit.exe" \
     "$native/tests/e2e_tests" --gtest_brief=1
 done

@@ -52,6 +52,7 @@ Parsed parse_arguments(int argc, const char* const* argv) {
       "archives.",
       "texkit");
   app.set_version_flag("--version", "texkit " TEXPORT_VERSION);
+  app.allow_windows_style_options(false);  // "/x" is a path, on Windows too
   app.require_subcommand(1);
 
   CLI::App& to_images = *app.add_subcommand("export", "convert sources into images");

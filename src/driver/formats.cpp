@@ -18,7 +18,8 @@ const Format* format_of(std::string_view name) {
 bool convert_file(const Format& format, const platform::Folder& folder, const std::string& name,
                   const Sink& sink) {
   if (!platform::is_plain_name(name)) {
-    sink.report(name, Problem::cannot, "open: the name holds \\, / or :, read as a path here");
+    sink.report(name, Problem::unsupported,
+                "a name holding \\, / or :, which the system reads as a path; not a source");
     return false;
   }
   try {
