@@ -3,6 +3,7 @@
 #include <optional>
 #include <set>
 
+#include "driver/capture.hpp"
 #include "driver/texkit.hpp"
 #include "io/file_io.hpp"
 #include "io/report.hpp"
@@ -19,46 +20,32 @@ struct ImageInfo {
   std::size_t colours = 0;                         // indexed: distinct palette colours
 };
 
-// What converting a source would write and say, found by converting it into a sink that keeps
-// the pictures' descriptions and the problems, and writes nothing.
+ImageInfo info_of(const CapturedPicture& picture) {
+  ImageInfo image{picture.name, picture.kind, picture.width, picture.height};
+  if (picture.kind == PixelKind::rgba && !picture.pixels.empty()) {
+    image.alpha_low = 255;
+    image.alpha_high = 0;
+    for (std::size_t at = 3; at < picture.pixels.size(); at += 4) {
+      image.alpha_low = std::min(image.alpha_low, picture.pixels[at]);
+      image.alpha_high = std::max(image.alpha_high, picture.pixels[at]);
+    }
+  }
+  if (picture.kind == PixelKind::indexed) {
+    std::set<std::uint32_t> colours;
+    for (std::size_t at = 0; at + 2 < picture.palette.size(); at += 3)
+      colours.insert(std::uint32_t{picture.palette[at]} << 16 |
+                     std::uint32_t{picture.palette[at + 1]} << 8 | picture.palette[at + 2]);
+    image.colours = colours.size();
+  }
+  return image;
+}
+
+// What converting a source would write and say, and how it is stored.
 struct Description {
   std::string layout;
   std::vector<ImageInfo> images;
   std::vector<std::string> problems;
 };
-
-Sink describing(Description& description) {
-  return {
-      .write =
-          [&description](const Picture& picture, const std::string& name) {
-            ImageInfo image{name, picture.kind, picture.width, picture.height};
-            if (picture.kind == PixelKind::rgba && !picture.pixels.empty()) {
-              image.alpha_low = 255;
-              image.alpha_high = 0;
-              for (std::size_t at = 3; at < picture.pixels.size(); at += 4) {
-                image.alpha_low = std::min(image.alpha_low, picture.pixels[at]);
-                image.alpha_high = std::max(image.alpha_high, picture.pixels[at]);
-              }
-            }
-            if (picture.kind == PixelKind::indexed) {
-              std::set<std::uint32_t> colours;
-              for (std::size_t at = 0; at + 2 < picture.palette.size(); at += 3)
-                colours.insert(std::uint32_t{picture.palette[at]} << 16 |
-                               std::uint32_t{picture.palette[at + 1]} << 8 |
-                               picture.palette[at + 2]);
-              image.colours = colours.size();
-            }
-            description.images.push_back(image);
-            return Written::yes;
-          },
-      .print = [](std::string_view, std::string_view) {},
-      .report =
-          [&description](std::string_view, Problem problem, std::string_view what) {
-            description.problems.push_back(problem_text(problem, what));
-          },
-      .make_room = [](std::string_view, const EachPicture&) { return true; },
-  };
-}
 
 std::string size_text(const ImageInfo& image) {
   return std::to_string(image.width) + " x " + std::to_string(image.height);
@@ -145,14 +132,18 @@ int info(const Arguments& arguments) {
   }
   bool clean = true;
   for (const FoundSource& source : found.sources) {
-    Description description;
-    const Sink sink = describing(description);
+    Capture capture;
+    const Sink sink = capture.sink();
     const std::string shown_name = shown(source.folder->shown + source.name);
+    Description description;
     if (const std::optional<Bytes> bytes =
             read_whole_file(*source.folder->folder, source.name, sink)) {
       description.layout = source.format->layout(*bytes);
       source.format->convert(*bytes, source.name, sink);
     }
+    for (const CapturedPicture& picture : capture.pictures)
+      description.images.push_back(info_of(picture));
+    description.problems = capture.problems;
     clean = clean && description.problems.empty();
     std::string line;
     if (arguments.json) {

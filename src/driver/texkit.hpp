@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -10,6 +11,7 @@
 #include "driver/formats.hpp"
 #include "io/folder_sink.hpp"
 #include "platform/files.hpp"
+#include "platform/folder.hpp"
 
 namespace texport::texkit {
 
@@ -62,6 +64,15 @@ struct Found {
 };
 Found find_all(const std::vector<std::string>& paths, bool recursive,
                const platform::Folder* skip = nullptr);
+
+// Visits every folder reached from the paths with its listing (with `recursive`, the folders
+// below too, never through a link, never `skip`); a PATH that is a file, with its folder and
+// itself alone, unless `refuse_file` says why not. The problem that stopped it, or "".
+std::string walk_paths(const std::vector<std::string>& paths, bool recursive,
+                       const platform::Folder* skip,
+                       const std::function<std::string(const std::string& name)>& refuse_file,
+                       const std::function<void(const std::shared_ptr<const SourceFolder>&,
+                                                const std::vector<platform::Entry>&)>& visit);
 
 // The key under which sources whose images could take one name (x.tex and x.TEX; a.sfd and
 // a.sfd1.tex; x.m8 and x.m8.tex as PNG) fall together, to be converted one after the other.

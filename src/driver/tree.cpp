@@ -1,5 +1,5 @@
 #include <algorithm>
-#include <cctype>
+#include <functional>
 
 #include "driver/texkit.hpp"
 #include "platform/folder.hpp"
@@ -7,26 +7,27 @@
 namespace texport::texkit {
 namespace {
 
-// Adds the sources of `folder` and, with `recursive`, of every folder below it.
+using Visit = std::function<void(const std::shared_ptr<const SourceFolder>&,
+                                 const std::vector<platform::Entry>&)>;
+
+// Visits `folder` and, with `recursive`, every folder below it.
 void walk(const std::shared_ptr<const SourceFolder>& folder, bool recursive,
-          const platform::Folder* skip, Found& found) {
+          const platform::Folder* skip, const Visit& visit) {
   const std::vector<platform::Entry> entries = platform::list_folder(*folder->folder);
-  for (const Format& format : kFormats)
-    for (std::string& name : platform::find_sources(entries, format.extension))
-      found.sources.push_back({folder, &format, std::move(name)});
+  visit(folder, entries);
   if (!recursive)
     return;
+  const std::string separator(platform::path_separator());
   for (const platform::Entry& entry : entries) {
     platform::Folder below;
     if (entry.kind != platform::EntryKind::folder ||
         (skip != nullptr && platform::same_file(*folder->folder, entry.name, *skip, ".")) ||
         platform::open_folder(*folder->folder, entry.name, below))
       continue;
-    const std::string separator(platform::path_separator());
     walk(std::make_shared<const SourceFolder>(SourceFolder{
              std::make_shared<const platform::Folder>(std::move(below)),
              folder->shown + entry.name + separator, folder->relative + entry.name + separator}),
-         recursive, skip, found);
+         recursive, skip, visit);
   }
 }
 
@@ -42,36 +43,50 @@ std::string shown_folder(const std::string& parent_shown, const std::string& nam
   return shown;
 }
 
+std::string walk_paths(const std::vector<std::string>& paths, bool recursive,
+                       const platform::Folder* skip,
+                       const std::function<std::string(const std::string& name)>& refuse_file,
+                       const Visit& visit) {
+  for (const std::string& path : paths.empty() ? std::vector<std::string>{"."} : paths) {
+    const platform::PathKind kind = platform::kind_of_path(path);
+    if (kind == platform::PathKind::missing)
+      return path + ": no such file or folder";
+    const bool folder = kind == platform::PathKind::folder;
+    const auto [parent, name] =
+        folder ? std::pair<std::string, std::string>{path, ""} : platform::split_path(path);
+    if (!folder)
+      if (const std::string refusal = refuse_file(name); !refusal.empty())
+        return path + ": " + refusal;
+    platform::Folder opened;
+    if (!parent.empty())
+      if (const std::error_code error = platform::open_folder_path(parent, false, opened))
+        return parent + ": cannot open: " + error.message();
+    const auto at = std::make_shared<const SourceFolder>(SourceFolder{
+        std::make_shared<const platform::Folder>(std::move(opened)), shown_folder("", parent), ""});
+    if (folder)
+      walk(at, recursive, skip, visit);
+    else
+      visit(at, {{name, platform::EntryKind::other}});
+  }
+  return "";
+}
+
 Found find_all(const std::vector<std::string>& paths, bool recursive,
                const platform::Folder* skip) {
   Found found;
-  for (const std::string& path : paths.empty() ? std::vector<std::string>{"."} : paths) {
-    const platform::PathKind kind = platform::kind_of_path(path);
-    if (kind == platform::PathKind::missing) {
-      found.problem = path + ": no such file or folder";
-      return found;
-    }
-    const auto [parent, name] = kind == platform::PathKind::folder
-                                    ? std::pair<std::string, std::string>{path, ""}
-                                    : platform::split_path(path);
-    const Format* format = kind == platform::PathKind::folder ? nullptr : format_of(name);
-    if (kind != platform::PathKind::folder && format == nullptr) {
-      found.problem = path + ": not a source: its extension is none of .sfd, .tex, .m32, .m8";
-      return found;
-    }
-    platform::Folder opened;
-    if (!parent.empty())
-      if (const std::error_code error = platform::open_folder_path(parent, false, opened)) {
-        found.problem = parent + ": cannot open: " + error.message();
-        return found;
-      }
-    const auto folder = std::make_shared<const SourceFolder>(SourceFolder{
-        std::make_shared<const platform::Folder>(std::move(opened)), shown_folder("", parent), ""});
-    if (format != nullptr)
-      found.sources.push_back({folder, format, name});
-    else
-      walk(folder, recursive, skip, found);
-  }
+  found.problem = walk_paths(
+      paths, recursive, skip,
+      [](const std::string& name) {
+        return format_of(name) != nullptr
+                   ? ""
+                   : "not a source: its extension is none of .sfd, .tex, .m32, .m8";
+      },
+      [&](const std::shared_ptr<const SourceFolder>& folder,
+          const std::vector<platform::Entry>& entries) {
+        for (const Format& format : kFormats)
+          for (std::string& name : platform::find_sources(entries, format.extension))
+            found.sources.push_back({folder, &format, std::move(name)});
+      });
   return found;
 }
 

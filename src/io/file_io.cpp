@@ -55,7 +55,8 @@ std::optional<Bytes> read_whole_file(const platform::Folder& folder, const std::
 }
 
 WriteResult write_whole_file(const platform::Folder& folder, std::span<const ByteView> parts,
-                             const std::string& name, const platform::Existing& existing) {
+                             const std::string& name, const platform::Existing& existing,
+                             bool durable) {
   if (existing.present && !existing.writable)
     return failed("replace it", platform::Refusal::write_protected);
   platform::File file;
@@ -69,7 +70,8 @@ WriteResult write_whole_file(const platform::Folder& folder, std::span<const Byt
     platform::remove_new_file(folder, temporary);
     return failed("write", error);
   }
-  if ((error = platform::finish_new_file(std::move(file), folder, temporary, name, existing)))
+  if ((error =
+           platform::finish_new_file(std::move(file), folder, temporary, name, existing, durable)))
     return failed(existing.present ? "replace it" : "create it", error);
   return {};
 }

@@ -24,8 +24,10 @@ struct WriteResult {
 // Writes the parts one after the other as the whole content of `name`, which holds `existing`.
 // The bytes go to a new file beside it, under a name nobody can foresee, created exclusively; only
 // once every byte is written is it renamed over `name`. A failed write keeps any earlier file of
-// that name and leaves nothing behind. `disk_full` tells a failure for lack of space.
+// that name and leaves nothing behind. `disk_full` tells a failure for lack of space. `durable`:
+// the file is on the disk before it takes the name, and the name after.
 WriteResult write_whole_file(const platform::Folder& folder, std::span<const ByteView> parts,
-                             const std::string& name, const platform::Existing& existing);
+                             const std::string& name, const platform::Existing& existing,
+                             bool durable = false);
 
 }  // namespace texport

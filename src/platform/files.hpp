@@ -94,10 +94,16 @@ std::error_code create_new_file(const Folder& folder, const std::string& name, F
 // Writes the parts one after the other, as one gather write where the system has it.
 std::error_code write_parts(const File& file, std::span<const std::span<const std::uint8_t>> parts);
 
-// Gives the new file `mode` (or, without one, what a new file gets from the umask), closes it
-// and renames it over `name` in one step; on failure removes it.
+// Gives the new file the mode of the file it replaces where that is kept (else what a new file
+// gets from the umask), closes it and renames it over `name` in one step; on failure removes it.
+// `durable`: the file is on the disk before it takes the name, and the folder's entry after.
 std::error_code finish_new_file(File file, const Folder& folder, const std::string& temporary,
-                                const std::string& name, const Existing& replaced);
+                                const std::string& name, const Existing& replaced,
+                                bool durable = false);
+
+// Gives the existing file `name` a second name that did not exist (a hard link).
+std::error_code link_new_name(const Folder& folder, const std::string& name,
+                              const std::string& new_name);
 void remove_new_file(const Folder& folder, const std::string& temporary);
 
 // True when both names lead to one existing file (a folder may ignore letter case).

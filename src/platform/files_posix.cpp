@@ -192,17 +192,33 @@ std::error_code write_parts(const File& file,
 }
 
 std::error_code finish_new_file(File file, const Folder& folder, const std::string& temporary,
-                                const std::string& name, const Existing& replaced) {
+                                const std::string& name, const Existing& replaced, bool durable) {
   const mode_t mode = replaced.keeps_mode ? replaced.mode : (0666 & ~process_umask);
   std::error_code error;
-  if (::fchmod(file.get(), mode) != 0 || ::close(file.release()) != 0 ||
+  if (::fchmod(file.get(), mode) != 0 || (durable && ::fsync(file.get()) != 0) ||
+      ::close(file.release()) != 0 ||
       ::renameat(at(folder), temporary.c_str(), at(folder), name.c_str()) != 0)
     error = last_error();
-  if (error)
+  if (error) {
     remove_new_file(folder, temporary);
-  else
-    unregister_file(at(folder), temporary);
+    return error;
+  }
+  unregister_file(at(folder), temporary);
+  if (durable) {
+    const int entry = ::openat(at(folder), ".", kFolderFlags);
+    if (entry < 0 || ::fsync(entry) != 0)
+      error = last_error();
+    if (entry >= 0)
+      ::close(entry);
+  }
   return error;
+}
+
+std::error_code link_new_name(const Folder& folder, const std::string& name,
+                              const std::string& new_name) {
+  if (::linkat(at(folder), name.c_str(), at(folder), new_name.c_str(), 0) != 0)
+    return last_error();
+  return {};
 }
 
 void remove_new_file(const Folder& folder, const std::string& temporary) {

@@ -154,20 +154,29 @@ std::error_code write_parts(const File& file,
 }
 
 std::error_code finish_new_file(File file, const Folder& folder, const std::string& temporary,
-                                const std::string& name, const Existing&) {
+                                const std::string& name, const Existing&, bool durable) {
   std::error_code error;
   if (is_reserved(name))
     error = Refusal::reserved_name;
-  else if (_close(file.release()) != 0)
+  else if ((durable && _commit(file.get()) != 0) || _close(file.release()) != 0)
     error = last_error();
   else if (!MoveFileExW(native(folder, temporary).c_str(), native(folder, name).c_str(),
-                        MOVEFILE_REPLACE_EXISTING))
+                        MOVEFILE_REPLACE_EXISTING | (durable ? MOVEFILE_WRITE_THROUGH : 0)))
     error = last_system_error();
   if (error)
     remove_new_file(folder, temporary);
   else
     unregister_file(native(folder, temporary));
   return error;
+}
+
+std::error_code link_new_name(const Folder& folder, const std::string& name,
+                              const std::string& new_name) {
+  if (is_reserved(new_name))
+    return Refusal::reserved_name;
+  if (!CreateHardLinkW(native(folder, new_name).c_str(), native(folder, name).c_str(), nullptr))
+    return last_system_error();
+  return {};
 }
 
 void remove_new_file(const Folder& folder, const std::string& temporary) {
