@@ -35,10 +35,12 @@ void trace_line(const Trace* trace, const std::string& what) {
 void trace_repeat(const Trace* trace, std::size_t index, std::uint8_t code, std::int64_t position,
                   std::uint8_t value) {
   if constexpr (tex_trace) {
+    if (trace == nullptr)
+      return;
     const auto offset = static_cast<std::uint64_t>(
         static_cast<std::int64_t>(kTifTemplate.header_length) + position);
     const std::uint8_t got = position >= 0 ? value : trace->header[offset];
-    if (trace == nullptr || !fits(trace->reference, offset, 1) || got == trace->reference[offset])
+    if (!fits(trace->reference, offset, 1) || got == trace->reference[offset])
       return;
     print_line("bug!\n pos cmp" + std::to_string(index) + "\n pos unc " + std::to_string(offset) +
                "\n got " + std::to_string(got) + "\n req " +
