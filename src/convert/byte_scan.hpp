@@ -61,16 +61,19 @@ struct PairCodes {
   std::size_t copies(std::uint8_t code) const { return static_cast<std::uint8_t>(code - bias); }
 };
 
-// For each byte value, as the first byte of a piece of output: its copies (0 for a literal) in the
-// low byte, and the bytes from it to the literals after it (2 for a pair code) in the high byte.
+// For each byte value, as the first byte of a piece of output: its copies (0 for a literal), and
+// the bytes from it to the literals after it (2 for a pair code, 0 for a literal).
 struct PieceTable {
-  std::array<std::uint16_t, 256> pieces{};
+  struct Piece {
+    std::uint8_t copies = 0, skip = 0;
+  };
+  std::array<Piece, 256> pieces{};
 
   explicit PieceTable(const PairCodes& codes) {
     for (unsigned byte = 0; byte < pieces.size(); ++byte)
       if (codes.range.contains(static_cast<std::uint8_t>(byte)))
-        pieces[byte] =
-            static_cast<std::uint16_t>(codes.copies(static_cast<std::uint8_t>(byte)) | 2u << 8);
+        pieces[byte] = {static_cast<std::uint8_t>(codes.copies(static_cast<std::uint8_t>(byte))),
+                        2};
   }
 };
 
@@ -121,14 +124,19 @@ struct BlockVectors {
   }
 };
 
-// Byte j all ones where bit j of `bits` (16 bits) is set.
-inline __m128i byte_mask(std::uint64_t bits) {
+// Byte j of masks[k] all ones where bit 16k + j of `bits` is set.
+inline void byte_masks(std::uint64_t bits, __m128i (&masks)[4]) {
   const __m128i kBit = _mm_set_epi8(-128, 64, 32, 16, 8, 4, 2, 1, -128, 64, 32, 16, 8, 4, 2, 1);
-  __m128i spread = _mm_cvtsi32_si128(static_cast<int>(bits & 0xFFFF));
-  spread = _mm_unpacklo_epi8(spread, spread);      // b0 b0 b1 b1
-  spread = _mm_unpacklo_epi16(spread, spread);     // b0 x4, b1 x4
-  spread = _mm_shuffle_epi32(spread, 0b01010000);  // b0 x8, b1 x8
-  return _mm_cmpeq_epi8(_mm_and_si128(spread, kBit), kBit);
+  const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&bits));
+  const __m128i twice = _mm_unpacklo_epi8(bytes, bytes);      // b0 b0 b1 b1 ... b7 b7
+  const __m128i low = _mm_unpacklo_epi16(twice, twice);       // b0 x4 ... b3 x4
+  const __m128i high = _mm_unpackhi_epi16(twice, twice);      // b4 x4 ... b7 x4
+  const __m128i spread[4] = {_mm_shuffle_epi32(low, 0x50),    // b0 x8, b1 x8
+                             _mm_shuffle_epi32(low, 0xFA),    // b2 x8, b3 x8
+                             _mm_shuffle_epi32(high, 0x50),   // b4 x8, b5 x8
+                             _mm_shuffle_epi32(high, 0xFA)};  // b6 x8, b7 x8
+  for (int k = 0; k < 4; ++k)
+    masks[k] = _mm_cmpeq_epi8(_mm_and_si128(spread[k], kBit), kBit);
 }
 #endif
 
@@ -157,13 +165,15 @@ inline std::uint64_t block_length(const std::uint8_t* in, const PairCodes& codes
   const std::uint64_t values = value_bits(block.code_like_bits, carry);
   const __m128i biases = _mm_set1_epi8(static_cast<char>(codes.bias));
   const __m128i ones = _mm_set1_epi8(1);
+  __m128i value_masks[4];
+  byte_masks(values, value_masks);
   __m128i sums = _mm_setzero_si128();
   for (int k = 0; k < 4; ++k) {
     const __m128i code_like = block.code_like[k];
     const __m128i share =
         _mm_or_si128(_mm_and_si128(code_like, _mm_sub_epi8(block.bytes[k], biases)),
                      _mm_andnot_si128(code_like, ones));
-    const __m128i counted = _mm_andnot_si128(byte_mask(values >> (16 * k)), share);
+    const __m128i counted = _mm_andnot_si128(value_masks[k], share);
     sums = _mm_add_epi64(sums, _mm_sad_epu8(counted, _mm_setzero_si128()));
   }
   return static_cast<std::uint64_t>(_mm_cvtsi128_si32(sums)) +
@@ -202,21 +212,21 @@ inline std::size_t fill_block(const std::uint8_t* in, std::uint8_t* out, const B
       pieces.pair_codes | (pieces.literals & (kCuts | first_is_value << 1));
   std::size_t at = 0;
   for (std::uint64_t left = starts; left != 0;) {
-    const auto i = static_cast<std::size_t>(std::countr_zero(left));
+    const auto i = static_cast<unsigned>(std::countr_zero(left));
     left &= left - 1;
-    const unsigned piece = table.pieces[in[i]];
-    const std::size_t copies = piece & 0xFF, from = i + (piece >> 8);
+    const PieceTable::Piece piece = table.pieces[in[i]];
+    const unsigned from = i + piece.skip;
     // Both kinds store the same way (they alternate unpredictably, so no branch chooses): 32
     // copies of the byte after `in + i`, then the literals from `from` after the run, or over
     // those copies when there is no run.
     const std::uint8_t* const value = kSixteenCopies[in[i + 1]].data();
     std::memcpy(out + at, value, 16);
     std::memcpy(out + at + 16, value, 16);
-    std::memcpy(out + at + copies, in + from, 16);
+    std::memcpy(out + at + piece.copies, in + from, 16);
     // The literals run to the next piece or the block's end; a pair code has none when its value
     // is the block's last byte or lies past it (`from` 64 or 65).
-    const auto next = static_cast<std::size_t>(std::countr_zero(left));
-    at += copies + next - std::min(from, next);
+    const auto next = static_cast<unsigned>(std::countr_zero(left));
+    at += piece.copies + next - std::min(from, next);
   }
   return at;
 }
