@@ -70,10 +70,8 @@ struct PieceTable {
   std::array<Piece, 256> pieces{};
 
   explicit PieceTable(const PairCodes& codes) {
-    for (unsigned byte = 0; byte < pieces.size(); ++byte)
-      if (codes.range.contains(static_cast<std::uint8_t>(byte)))
-        pieces[byte] = {static_cast<std::uint8_t>(codes.copies(static_cast<std::uint8_t>(byte))),
-                        2};
+    for (unsigned code = codes.range.low; code <= codes.range.low + codes.range.span; ++code)
+      pieces[code] = {static_cast<std::uint8_t>(codes.copies(static_cast<std::uint8_t>(code))), 2};
   }
 };
 
@@ -229,6 +227,35 @@ inline std::size_t fill_block(const std::uint8_t* in, std::uint8_t* out, const B
     at += piece.copies + next - std::min(from, next);
   }
   return at;
+}
+
+// Fills whole blocks from `in` into `out` while `fits(in, filled)` holds for the next block (the
+// bytes at `in` may be read for it, and `filled` bytes into `out` it may be written), and returns
+// the bytes filled; `in` and `carry` are left at the first block not filled. Each block is
+// classified while the block before is filled: its number of pieces varies, so the end of its loop
+// is mispredicted, and the next block's pieces are then ready.
+template <typename Fits>
+std::size_t fill_blocks(const std::uint8_t*& in, const std::uint8_t* end, std::uint8_t* out,
+                        const PairCodes& codes, std::uint64_t& carry, Fits fits) {
+  if (!fits(in, std::size_t{0}))
+    return 0;
+  const PieceTable table(codes);
+  std::uint64_t carry_after = carry;
+  BlockPieces pieces = read_block(in, codes, carry_after);
+  std::size_t filled = 0;
+  for (;;) {
+    const bool ahead = end - in >= static_cast<std::ptrdiff_t>(2 * kBlockSize);
+    std::uint64_t carry_after_next = carry_after;
+    const BlockPieces next =
+        ahead ? read_block(in + kBlockSize, codes, carry_after_next) : BlockPieces{};
+    filled += fill_block(in, out + filled, pieces, table);
+    in += kBlockSize;
+    carry = carry_after;
+    if (!ahead || !fits(in, filled))
+      return filled;
+    pieces = next;
+    carry_after = carry_after_next;
+  }
 }
 
 }  // namespace texport

@@ -62,17 +62,13 @@ void unpack_into(ByteView packed, MutableBytes out) {
   const PairCodes codes = run_codes(packed);
   const std::uint8_t* in = packed.data() + kStreamOffset;
   const std::uint8_t* const end = packed.data() + packed.size();
-  std::size_t at = 0;
   std::uint64_t carry = 0;
   // Whole blocks while both buffers have the room a block may touch, then the rest exactly.
-  const auto blocks_fit = [&] {
-    return end - in >= static_cast<std::ptrdiff_t>(kFillInput) && out.size() - at >= kFillRoom;
-  };
-  if (blocks_fit()) {
-    const PieceTable table(codes);
-    for (; blocks_fit(); in += kBlockSize)
-      at += fill_block(in, out.data() + at, read_block(in, codes, carry), table);
-  }
+  std::size_t at = fill_blocks(in, end, out.data(), codes, carry,
+                               [&](const std::uint8_t* from, std::size_t filled) {
+                                 return end - from >= static_cast<std::ptrdiff_t>(kFillInput) &&
+                                        out.size() - filled >= kFillRoom;
+                               });
   // Every piece of the rest is checked against the length counted before. Short pieces, the
   // common case, are copied or filled 16 or 32 bytes at once where both buffers have the room; the
   // bytes past a piece are overwritten by the next one.

@@ -177,15 +177,12 @@ DecodeResult decode_stream(ByteView source, std::uint8_t sign, std::uint64_t lim
       // 2 * kSpill + 1 bytes past a block's value byte at least (2 bytes decode to 1 or more).
       constexpr std::size_t kCoveredInput = kBlockSize + 1 + 2 * kSpill + 1;
       static_assert(kCoveredInput >= kFillInput);
-      const auto blocks_fit = [&] {
-        return end - in >= static_cast<std::ptrdiff_t>(kCoveredInput) && room() >= kFillRoom;
-      };
-      if (blocks_fit()) {
-        const PieceTable table(codes);
-        for (; blocks_fit(); in += kBlockSize)
-          position += static_cast<std::int64_t>(
-              fill_block(in, pixels.data() + position, read_block(in, codes, carry), table));
-      }
+      position += static_cast<std::int64_t>(
+          fill_blocks(in, end, pixels.data() + position, codes, carry,
+                      [&](const std::uint8_t* from, std::size_t filled) {
+                        return end - from >= static_cast<std::ptrdiff_t>(kCoveredInput) &&
+                               room() - filled >= kFillRoom;
+                      }));
     }
     in += carry;
   }
