@@ -10,7 +10,6 @@
 // fixed set of 16-byte stores, whatever its kind, and the next piece overwrites what spilled over.
 #pragma once
 
-#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstddef>
@@ -64,14 +63,13 @@ struct PairCodes {
 // For each byte value, as the first byte of a piece of output: its copies (0 for a literal), and
 // the bytes from it to the literals after it (2 for a pair code, 0 for a literal).
 struct PieceTable {
-  struct Piece {
-    std::uint8_t copies = 0, skip = 0;
-  };
-  std::array<Piece, 256> pieces{};
+  std::array<std::uint8_t, 256> copies{}, skip{};
 
   explicit PieceTable(const PairCodes& codes) {
-    for (unsigned code = codes.range.low; code <= codes.range.low + codes.range.span; ++code)
-      pieces[code] = {static_cast<std::uint8_t>(codes.copies(static_cast<std::uint8_t>(code))), 2};
+    for (unsigned code = codes.range.low; code <= codes.range.low + codes.range.span; ++code) {
+      copies[code] = static_cast<std::uint8_t>(codes.copies(static_cast<std::uint8_t>(code)));
+      skip[code] = 2;
+    }
   }
 };
 
@@ -212,20 +210,20 @@ inline std::size_t fill_block(const std::uint8_t* in, std::uint8_t* out, const B
   for (std::uint64_t left = starts; left != 0;) {
     const auto i = static_cast<unsigned>(std::countr_zero(left));
     left &= left - 1;
-    const PieceTable::Piece piece = table.pieces[in[i]];
-    const unsigned from = i + piece.skip;
+    const std::size_t copies = table.copies[in[i]];
+    const std::size_t from = i + table.skip[in[i]];
     // Both kinds store the same way (they alternate unpredictably, so no branch chooses): 32
     // copies of the byte after `in + i`, then the literals from `from` after the run, or over
     // those copies when there is no run.
     const std::uint8_t* const value = kSixteenCopies[in[i + 1]].data();
     std::memcpy(out + at, value, 16);
     std::memcpy(out + at + 16, value, 16);
-    std::memcpy(out + at + piece.copies, in + from, 16);
-    // The literals run to the next piece or the block's end; a pair code has none when its value
-    // is the block's last byte or lies past it (`from` 64 or 65).
-    const auto next = static_cast<unsigned>(std::countr_zero(left));
-    at += piece.copies + next - std::min(from, next);
+    std::memcpy(out + at + copies, in + from, 16);
+    // The literals run to the next piece or the block's end. A pair code in the last byte, the
+    // last piece, has none, but counts -1 here (`from` 65, wrapping): made good after the loop.
+    at += copies + (static_cast<std::size_t>(std::countr_zero(left)) - from);
   }
+  at += (pieces.pair_codes >> 63) & 1;
   return at;
 }
 
