@@ -155,8 +155,8 @@ DecodeResult decode_stream(ByteView source, std::uint8_t sign, std::uint64_t lim
   if constexpr (!tex_trace) {
     // The pieces that reach the two dropped positions go the exact way. Then whole blocks while
     // the image has room for all a block may touch (for all it counts, without pixels): there no
-    // run is cut and no literal meets the full image. The escape (S - 1)
-    // reads as a run code of one copy.
+    // run is cut and no literal meets the full image. The escape (S - 1) reads as a run code of
+    // one copy.
     while (position < 0 && in != end)
       if (const auto ended = piece())
         return {*ended, position};
