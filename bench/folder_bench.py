@@ -1,26 +1,30 @@
 #!/usr/bin/env python3
 """Whole-folder benchmark: the tool over a generated corpus against a plain copy of its outputs.
 
-Usage: python3 bench/folder_bench.py [BUILD_DIR] [RUNS] [--large] [--tool PATH]... [--scratch DIR]
+Usage: python3 bench/folder_bench.py [BUILD_DIR] [RUNS] [--large | --other-formats]
+                                     [--tool PATH]... [--scratch DIR]
 
 BUILD_DIR (default build-bench) must hold a build configured with -DTEXPORT_BUILD_BENCH=ON: its
 bench/make_corpus writes the corpus, and its texport_all_passes is the tool timed unless --tool
 names others. --tool may be given more than once (say an older build's texport_all_passes and
-this one's) to time several tools over the same corpus in one run, their runs interleaved. The
-default corpus holds every format (make_corpus FOLDER); --large holds 50 .sfd containers of 20
-frames of 512 x 512 (make_corpus FOLDER --large). The work happens in a temporary folder inside
---scratch DIR (default: the system's temporary folder), say /dev/shm to leave the disk out.
+this one's) to time several tools over the same corpus in one run. Corpora (see make_corpus): by
+default 200 .sfd containers of 20 frames of 128 x 128, half of them packed, their pixels like real
+textures; --large 50 such containers of 20 frames of 512 x 512; --other-formats 50 each of .tex,
+.m32 and .m8 of 256 x 256. The work happens in a temporary folder inside --scratch DIR (default:
+/dev/shm where there is one, a tmpfs, else the system's temporary folder): a disk's speed varies
+too much from run to run to compare tools by.
 
-Each run converts the corpus (hard links to its sources in a folder of its own) with each tool
-and copies a folder of the first tool's own outputs with `cp -R`, in an order that rotates from
-run to run. Prints the median wall time of each (and its processor time), the ratio of each
-tool's median to the copy's, and each tool's peak memory against the bound largest source +
-two of the largest unpacked layer + largest output + 8 MiB. Every tool must write the same files as the
-first, byte for byte.
+Each of RUNS runs (default 7) converts the corpus (hard links to its sources in a folder of its
+own) with each tool, each tool run followed by a `cp -R` of a folder of the first tool's own
+outputs, the tools' order rotating from run to run. Prints the median wall time of each (and its
+processor time), each tool's ratio to the copy (the median over runs of its time over the copy
+right after it), and each tool's peak memory against the bound largest source + two of the
+largest unpacked layer + largest output + 8 MiB. Every tool must write the same files as the
+first, byte for byte. What the tools print is left out; a tool that fails shows its errors.
 
 On ext4 without a journal, creating files soon after deleting many costs far more processor time
 (the file system passes over inodes freed in the last minutes), so every run after the first
-pays for the one before: there, work on a tmpfs (--scratch /dev/shm).
+pays for the one before: another reason for a tmpfs.
 """
 import argparse
 import filecmp
@@ -33,13 +37,22 @@ import tempfile
 import time
 
 
+def run_quietly(command, cwd):
+    """Runs a child process, standard input at end of file and what it prints left out; one that
+    fails stops the benchmark with its errors."""
+    result = subprocess.run(command, cwd=cwd, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.PIPE)
+    if result.returncode != 0:
+        raise SystemExit(f"{' '.join(command)} failed ({result.returncode}):\n"
+                         f"{result.stderr.decode(errors='replace')}")
+
+
 def run_timed(command, cwd):
-    """Wall time and processor time (user + system) of one child process, standard input at end
-    of file. Wall time well above processor time is time spent waiting."""
+    """Wall time and processor time (user + system) of one child process. Wall time well above
+    processor time is time spent waiting."""
     before = resource.getrusage(resource.RUSAGE_CHILDREN)
     start = time.perf_counter()
-    subprocess.run(command, cwd=cwd, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                   check=True)
+    run_quietly(command, cwd)
     wall = time.perf_counter() - start
     after = resource.getrusage(resource.RUSAGE_CHILDREN)
     return wall, (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
@@ -57,7 +70,8 @@ def peak_memory_kib(tool, cwd):
     """The tool's own peak resident memory (VmHWM), read while it waits at its prompt.
 
     A forked child's rusage would also count this script's memory from before the exec."""
-    child = subprocess.Popen([tool], cwd=cwd, stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+    child = subprocess.Popen([tool], cwd=cwd, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                             stderr=subprocess.DEVNULL)
     prompt = b""
     while b"ress any key" not in prompt:
         chunk = child.stdout.read1(4096)
@@ -79,20 +93,23 @@ def link_corpus(corpus, folder):
 def outputs_of(tool, corpus, folder, sources):
     """Runs the tool once, untimed, over the corpus in `folder`: its outputs' names."""
     link_corpus(corpus, folder)
-    subprocess.run([tool], cwd=folder, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                   check=True)
+    run_quietly([tool], folder)
     return sorted(name for name in os.listdir(folder) if name not in sources)
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("build", nargs="?", default="build-bench")
-    parser.add_argument("runs", nargs="?", type=int, default=5)
-    parser.add_argument("--large", action="store_true",
-                        help="50 .sfd containers of 20 frames of 512 x 512")
+    parser.add_argument("runs", nargs="?", type=int, default=7)
+    corpus_kind = parser.add_mutually_exclusive_group()
+    corpus_kind.add_argument("--large", action="store_true",
+                             help="50 .sfd containers of 20 frames of 512 x 512")
+    corpus_kind.add_argument("--other-formats", action="store_true",
+                             help="50 each of .tex, .m32 and .m8, no .sfd")
     parser.add_argument("--tool", action="append", default=[],
                         help="a tool to time (repeatable); default BUILD/texport_all_passes")
-    parser.add_argument("--scratch", help="where to work (default: the temporary folder)")
+    parser.add_argument("--scratch", default="/dev/shm" if os.path.isdir("/dev/shm") else None,
+                        help="where to work (default: /dev/shm where there is one)")
     args = parser.parse_args()
     build = os.path.abspath(args.build)
     tools = [os.path.abspath(tool) for tool in args.tool] or [
@@ -101,7 +118,8 @@ def main():
 
     with tempfile.TemporaryDirectory(prefix="texport-bench-", dir=args.scratch) as scratch:
         corpus = os.path.join(scratch, "corpus")
-        subprocess.run([make_corpus, corpus] + (["--large"] if args.large else []), check=True)
+        kind = ["--large"] if args.large else ["--other-formats"] if args.other_formats else []
+        run_quietly([make_corpus, corpus] + kind, scratch)
         sources = set(os.listdir(corpus))
 
         # One untimed run of each tool: the first one's outputs are the copy baseline, and every
@@ -122,45 +140,45 @@ def main():
                                  f"first differing: {(mismatch + errors)[:3]})")
         written = sum(os.path.getsize(os.path.join(baseline, n)) for n in outputs)
 
-        # Each run converts or copies into a folder of its own, deleted once timed; the order of
-        # the commands rotates from run to run, so that none is always first or last.
-        commands = [[tool] for tool in tools] + [["cp", "-R", baseline]]
-        times = [[] for _ in commands]
+        # Each run converts or copies into a folder of its own, deleted once timed: each tool,
+        # then the copy, in an order of tools that rotates from run to run.
+        tool_times = {tool: [] for tool in tools}
+        copy_times = {tool: [] for tool in tools}  # the copy timed right after each tool run
+        folder = os.path.join(scratch, "work")
         for run in range(args.runs):
-            for index in [(run + k) % len(commands) for k in range(len(commands))]:
-                folder = os.path.join(scratch, "work")
-                if index < len(tools):
-                    link_corpus(corpus, folder)
-                    subprocess.run(["sync"], check=False)
-                    times[index].append(run_timed(commands[index], folder))
-                else:
-                    subprocess.run(["sync"], check=False)
-                    times[index].append(run_timed(commands[index] + [folder], scratch))
+            for tool in tools[run % len(tools):] + tools[:run % len(tools)]:
+                link_corpus(corpus, folder)
+                subprocess.run(["sync"], check=False)
+                tool_times[tool].append(run_timed([tool], folder))
                 shutil.rmtree(folder)
-        tool_times = dict(zip(tools, times))
-        copy_times = times[-1]
+                subprocess.run(["sync"], check=False)
+                copy_times[tool].append(run_timed(["cp", "-R", baseline, folder], scratch))
+                shutil.rmtree(folder)
+        all_copies = [times for tool in tools for times in copy_times[tool]]
 
         largest_source = max(os.path.getsize(os.path.join(corpus, n)) for n in sources)
         largest_output = max(os.path.getsize(os.path.join(baseline, n)) for n in outputs)
         # The largest unpacked layer (two may be held at once): the corpus's packed containers
         # unpack to plain ones, as large as the largest plain container in it.
-        largest_layer = max(os.path.getsize(os.path.join(corpus, n))
-                            for n in sources if n.endswith(".sfd"))
+        largest_layer = max((os.path.getsize(os.path.join(corpus, n))
+                            for n in sources if n.endswith(".sfd")), default=0)
         bound_kib = (largest_source + 2 * largest_layer + largest_output) // 1024 + 8 * 1024
 
-        copy_median = statistics.median(wall for wall, _ in copy_times)
-        target = 1.2 if args.large else 1.5
-        print(f"corpus{' (large)' if args.large else ''}: {len(sources)} sources, "
+        name = " (large)" if args.large else " (other formats)" if args.other_formats else ""
+        print(f"corpus{name}: {len(sources)} sources, "
               f"{sum(os.path.getsize(os.path.join(corpus, n)) for n in sources) / 2**20:.1f} MiB;"
-              f" the tool writes {len(outputs)} files, {written / 2**20:.1f} MiB")
-        print(f"cp -R of the same files: {summary(copy_times)}")
+              f" the tool writes {len(outputs)} files, {written / 2**20:.1f} MiB;"
+              f" working in {args.scratch or tempfile.gettempdir()}")
+        print(f"cp -R of the same files: {summary(all_copies)}")
         for number, tool in enumerate(tools):
             work = os.path.join(scratch, f"peak{number}")
             link_corpus(corpus, work)
             peak_kib = peak_memory_kib(tool, work)
-            median = statistics.median(wall for wall, _ in tool_times[tool])
+            ratio = statistics.median(
+                tool_wall / copy_wall
+                for (tool_wall, _), (copy_wall, _) in zip(tool_times[tool], copy_times[tool]))
             print(f"{tool}: {summary(tool_times[tool])} over {args.runs} runs, "
-                  f"ratio {median / copy_median:.2f} (target: at most {target}), "
+                  f"ratio to the copy {ratio:.2f}, "
                   f"peak memory {peak_kib} KiB (bound: {bound_kib} KiB)")
 
 

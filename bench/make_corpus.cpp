@@ -1,10 +1,11 @@
 // Writes a folder of sources for the whole-folder benchmark (bench/folder_bench.py), with the
-// header templates its outputs use. The default corpus:
-//   200 .sfd containers of 20 frames of 128 x 128 (every fourth one packed),
-//   50 .tex textures of 256 x 256 (half packed), 50 .m32 and 50 .m8 images of 256 x 256.
-// With --large, .sfd containers of large frames only:
-//   50 .sfd containers of 20 frames of 512 x 512 (half packed).
-// Usage: make_corpus FOLDER [SCALE] [--large] (SCALE divides the counts).
+// header templates its outputs use. Frames hold pixels like real textures (runs of 2 to 11 between
+// stretches of 1 to 7 literals), and every other container is packed.
+//   default          200 .sfd containers of 20 frames of 128 x 128
+//   --large          50 .sfd containers of 20 frames of 512 x 512
+//   --other-formats  50 .tex textures of 256 x 256 (half packed), 50 .m32 and 50 .m8 images of
+//                    256 x 256, no .sfd
+// Usage: make_corpus FOLDER [SCALE] [--large | --other-formats] (SCALE divides the counts).
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -16,6 +17,7 @@
 
 #include "encoders.hpp"
 #include "io/templates.hpp"
+#include "texture_pixels.hpp"
 
 namespace {
 
@@ -32,16 +34,35 @@ void save(const std::filesystem::path& path, const Bytes& bytes) {
   }
 }
 
-// `count` containers of 20 frames of side x side, every `packed_every`-th one packed.
-void save_sfd(const std::filesystem::path& folder, int count, std::uint16_t side,
-              int packed_every) {
+// `count` containers of 20 frames of side x side, every other one packed.
+void save_sfd(const std::filesystem::path& folder, int count, std::uint16_t side) {
   for (int i = 0; i < count; ++i) {
     std::vector<samples::SfdFrame> frames;
     for (std::uint32_t f = 0; f < 20; ++f)
-      frames.push_back({side, side, samples::sample_pixels(std::size_t{side} * side, i * 20 + f)});
+      frames.push_back({side, side,
+                        texport::bench::texture_pixels(std::size_t{side} * side,
+                                                       static_cast<std::uint32_t>(i) * 20 + f)});
     const Bytes container = samples::sfd_container(frames);
     save(folder / ("anim" + std::to_string(i) + ".sfd"),
-         i % packed_every == 0 ? *samples::sfd_pack(container, 0xC0) : container);
+         i % 2 == 0 ? *samples::sfd_pack(container, 0xC0) : container);
+  }
+}
+
+void save_other_formats(const std::filesystem::path& folder, int count) {
+  constexpr std::uint16_t kSide = 256;
+  save(folder / "HEADERTGA32", texport::builtin_tga_header(kSide, kSide));
+  save(folder / "HEADERBMP", texport::builtin_bmp_header(kSide, kSide));
+  const Bytes palette = samples::rainbow_palette();
+  for (int i = 0; i < count; ++i) {
+    const Bytes pixels =
+        texport::bench::texture_pixels(kSide * kSide, static_cast<std::uint32_t>(1000 + i));
+    save(folder / ("wall" + std::to_string(i) + ".tex"),
+         i % 2 == 0 ? *samples::tex_pack(kSide, kSide, pixels, 0xC0)
+                    : samples::tex_plain(kSide, kSide, pixels));
+    save(folder / ("stone" + std::to_string(i) + ".m32"),
+         samples::m32_file(2, kSide, kSide, samples::picture_rgba(kSide, kSide)));
+    save(folder / ("tile" + std::to_string(i) + ".m8"),
+         samples::m8_file(kSide, kSide, palette, samples::picture_indices(kSide, kSide)));
   }
 }
 
@@ -50,40 +71,28 @@ void save_sfd(const std::filesystem::path& folder, int count, std::uint16_t side
 int main(int argc, char** argv) {
   std::filesystem::path folder;
   int scale = 1;
-  bool large = false;
+  bool large = false, other_formats = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view argument = argv[i];
     if (argument == "--large")
       large = true;
+    else if (argument == "--other-formats")
+      other_formats = true;
     else if (folder.empty())
       folder = argument;
     else
       scale = std::max(1, std::stoi(std::string(argument)));
   }
-  if (folder.empty()) {
-    std::cerr << "usage: make_corpus FOLDER [SCALE] [--large]\n";
+  if (folder.empty() || (large && other_formats)) {
+    std::cerr << "usage: make_corpus FOLDER [SCALE] [--large | --other-formats]\n";
     return 1;
   }
   std::filesystem::create_directories(folder);
-  const std::uint16_t side = large ? 512 : 128;
+  const std::uint16_t side = large ? 512 : other_formats ? 256 : 128;
   save(folder / "HEADER.TIF", texport::builtin_tif_header(side, side));
-  if (large) {
-    save_sfd(folder, 50 / scale, side, 2);
-    return 0;
-  }
-  save(folder / "HEADERTGA32", texport::builtin_tga_header(256, 256));
-  save(folder / "HEADERBMP", texport::builtin_bmp_header(256, 256));
-  save_sfd(folder, 200 / scale, side, 4);
-  const Bytes palette = samples::rainbow_palette();
-  for (int i = 0; i < 50 / scale; ++i) {
-    const Bytes pixels = samples::sample_pixels(256 * 256, 1000 + i);
-    save(folder / ("wall" + std::to_string(i) + ".tex"),
-         i % 2 == 0 ? *samples::tex_pack(256, 256, pixels, 0xC0)
-                    : samples::tex_plain(256, 256, pixels));
-    save(folder / ("stone" + std::to_string(i) + ".m32"),
-         samples::m32_file(2, 256, 256, samples::picture_rgba(256, 256)));
-    save(folder / ("tile" + std::to_string(i) + ".m8"),
-         samples::m8_file(256, 256, palette, samples::picture_indices(256, 256)));
-  }
+  if (other_formats)
+    save_other_formats(folder, 50 / scale);
+  else
+    save_sfd(folder, (large ? 50 : 200) / scale, side);
   return 0;
 }

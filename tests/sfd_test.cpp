@@ -35,6 +35,23 @@ using Row = testing::Row<Want>;
 const Bytes kWorked{0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01, 0xC2, 0x00, 0x08, 0xC2,
                     0x00, 0x02, 0x00, 0x02, 0x00, 0xC3, 0x00, 0xC2, 0x05, 0x07};
 const Bytes kOneFrame = sfd_container({{3, 2, {1, 2, 3, 4, 5, 6}}});
+
+// Long enough to be read in blocks of 64 bytes: a literal and three 05, then 100 runs of 31 whose
+// values look like run codes, the first code at stream byte 3, so that one code ends the first
+// block and its value starts the next; then 15 literals and a dropped run code for the rest.
+const auto kBlockRunValue = [](int k) { return static_cast<std::uint8_t>(0xC0 + k % 31); };
+Bytes blocks_stream() {
+  Bytes stream{0x09, 0xC2, 0x05};
+  for (int k = 0; k < 100; ++k)
+    stream = stream + Bytes{0xDE, kBlockRunValue(k)};
+  return stream + Bytes(15, 0x10) + Bytes{0xDE};
+}
+Bytes blocks_unpacked() {
+  Bytes out{0x09, 0x05, 0x05, 0x05};
+  for (int k = 0; k < 100; ++k)
+    out = out + Bytes(31, kBlockRunValue(k));
+  return out + Bytes(15, 0x10);
+}
 constexpr auto kFound = FrameStatus::found;
 constexpr auto kOut = FrameStatus::out_of_range;
 
@@ -52,6 +69,8 @@ const Row kRows[] = {
      packed(Bytes{0x09, 0x00} + Bytes(20, 0x10) + Bytes{0xFF, 0x44} + Bytes(15, 0x20) +
             Bytes{0xFE}),
      unpacks(Bytes{0x09, 0x00} + Bytes(20, 0x10) + Bytes{0x44, 0x44} + Bytes(15, 0x20))},
+    {"blocks with a code across their end, then the rest exactly", packed(blocks_stream()),
+     unpacks(blocks_unpacked())},
     {"trailing run code dropped", packed({1, 0x42, 0, 7, 0x45}), unpacks({1, 0, 0, 0, 7})},
     {"packed form of 7 bytes unpacks to nothing", Bytes{0, 1, 0, 0, 0, 0, 5}, unpacks({})},
     {"packed form of 8 bytes unpacks", packed({0x05, 0x00}), unpacks({0x05, 0x00})},

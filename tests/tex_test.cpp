@@ -30,6 +30,34 @@ const Bytes kWorked = Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 17, 0, 2, 0, 0, 0, 0, 
                       Bytes(7, 0) + Bytes{5, 100, 7, 99, 101, 129, 42, 130};
 // A * B = 5 * 6 = 30 bytes: plain, its pixels from 20.
 const Bytes kPlain = Bytes{5, 0, 6, 0} + Bytes(16, 0) + Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+// A run of 3, then 62 literals outside the codes of S = 100: one block, not all literals.
+const Bytes kBlock = [] {
+  Bytes out{101, 9};
+  for (std::uint8_t i = 1; i <= 62; ++i)
+    out.push_back(i);
+  return out;
+}();
+const Bytes kBlockDecoded = Bytes{9, 9, 9} + Bytes(kBlock.begin() + 2, kBlock.end());
+
+// Long enough to be read in blocks of 64 bytes (from stream byte 2, after the dropped run): a
+// literal, then 100 runs of 31 whose values look like escapes or codes, one code ending the first
+// block and its value starting the next; the image ends 10 pixels into the last run, then a
+// literal meets it full.
+const auto kBlockRunValue = [](int k) { return static_cast<std::uint8_t>(99 + k % 31); };
+Bytes blocks_stream() {
+  Bytes stream{100, 0, 1};
+  for (int k = 0; k < 100; ++k)
+    stream = stream + Bytes{129, kBlockRunValue(k)};
+  return stream + Bytes{5};
+}
+Bytes blocks_pixels() {
+  Bytes out{1};
+  for (int k = 0; k < 100; ++k)
+    out = out + Bytes(31, kBlockRunValue(k));
+  out.resize(out.size() - 10);
+  return out;
+}
+
 constexpr auto kFull = StreamEnd::image_full;
 constexpr auto kMissing = StreamEnd::byte_missing;
 
@@ -47,6 +75,14 @@ const Row kRows[] = {
      packed(4, 100, {100, 0, 99, 99, 99, 100, 99, 129, 98}), decodes({99, 100, 129, 98})},
     {"run cut at the image end, later runs store nothing, a literal ends",
      packed(4, 100, {100, 0, 105, 7, 102, 9, 3, 104, 1}), decodes({7, 7, 7, 7}, kFull)},
+    {"blocks with a code across their end, then the rest exactly to the full image",
+     packed(static_cast<std::uint16_t>(blocks_pixels().size()), 100, blocks_stream()),
+     decodes(blocks_pixels(), kFull)},
+    {"a block is not read where the rest of the stream is too short to write over its spill",
+     packed(2000, 100,
+            Bytes{100, 0} + kBlock + Bytes{99, 7, 99, 7, 99, 7, 99, 7} +
+                Bytes{99, 7, 99, 7, 99, 7, 99, 7, 5}),
+     decodes(kBlockDecoded + Bytes(8, 7) + Bytes{5} + Bytes(2000 - 74, 0))},
     {"literals past the end are cut", packed(2, 100, {100, 0, 1, 2, 3}), decodes({1, 2}, kFull)},
     {"escape meeting the full image ends", packed(2, 100, {100, 0, 103, 7, 99, 5, 6}),
      decodes({7, 7}, kFull)},

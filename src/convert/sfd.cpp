@@ -9,21 +9,25 @@
 namespace texport::sfd {
 namespace {
 
-// Walks the stream: the literals before each run code in one stretch, then the run. A form too
-// short to hold its sign has no stream; a run code without its value byte ends it.
-template <typename Literals, typename Run>
-void walk_stream(ByteView packed, Literals literals, Run run) {
-  if (packed.size() <= kSignOffset)
-    return;
+// The run codes of a form long enough to hold its sign: S to S + 30 (at most 255), code c standing
+// for c - S + 1 copies.
+PairCodes run_codes(ByteView packed) {
   const auto sign = static_cast<std::uint8_t>(packed[kSignOffset] - kSignBias);
-  const ByteRange codes{sign, static_cast<std::uint8_t>(std::min(kLongestRunCode, 255u - sign))};
-  const std::uint8_t* const end = packed.data() + packed.size();
-  for (const std::uint8_t* in = packed.data() + kStreamOffset; in != end;) {
-    const std::uint8_t* const code = codes.find_in(in, end);
+  return {{sign, static_cast<std::uint8_t>(std::min(kLongestRunCode, 255u - sign))},
+          static_cast<std::uint8_t>(sign - 1)};
+}
+
+// Walks the stream from `in` to `end` exactly: the literals before each run code in one stretch,
+// then the run. A run code without its value byte ends it.
+template <typename Literals, typename Run>
+void walk_stream(const PairCodes& codes, const std::uint8_t* in, const std::uint8_t* end,
+                 Literals literals, Run run) {
+  while (in != end) {
+    const std::uint8_t* const code = codes.range.find_in(in, end);
     literals(in, static_cast<std::size_t>(code - in));
     if (end - code < 2)
       return;
-    run(static_cast<std::size_t>(code[0] - sign) + 1, code[1]);
+    run(codes.copies(code[0]), code[1]);
     in = code + 2;
   }
 }
@@ -35,21 +39,39 @@ bool is_packed(ByteView data) {
 }
 
 std::uint64_t unpacked_length(ByteView packed) {
-  std::uint64_t length = 0;
+  if (packed.size() <= kSignOffset)
+    return 0;
+  const PairCodes codes = run_codes(packed);
+  const std::uint8_t* in = packed.data() + kStreamOffset;
+  const std::uint8_t* const end = packed.data() + packed.size();
+  std::uint64_t length = 0, carry = 0;
+  // Whole blocks while a run code in a block's last byte still has its value byte.
+  for (; end - in > static_cast<std::ptrdiff_t>(kBlockSize); in += kBlockSize)
+    length += block_length(in, codes, carry);
   walk_stream(
-      packed, [&](const std::uint8_t*, std::size_t count) { length += count; },
+      codes, in + carry, end, [&](const std::uint8_t*, std::size_t count) { length += count; },
       [&](std::size_t count, std::uint8_t) { length += count; });
   return length;
 }
 
 void unpack_into(ByteView packed, MutableBytes out) {
-  std::size_t at = 0;
+  if (packed.size() <= kSignOffset)
+    return;
+  const PairCodes codes = run_codes(packed);
+  const std::uint8_t* in = packed.data() + kStreamOffset;
   const std::uint8_t* const end = packed.data() + packed.size();
-  // Every piece is checked against the length counted before. Short pieces, the common case, are
-  // copied or filled 16 or 32 bytes at once where both buffers have the room; the bytes past a
-  // piece are overwritten by the next one.
+  std::uint64_t carry = 0;
+  // Whole blocks while both buffers have the room a block may touch, then the rest exactly.
+  std::size_t at = fill_blocks(in, end, out.data(), codes, carry,
+                               [&](const std::uint8_t* from, std::size_t filled) {
+                                 return end - from >= static_cast<std::ptrdiff_t>(kFillInput) &&
+                                        out.size() - filled >= kFillRoom;
+                               });
+  // Every piece of the rest is checked against the length counted before. Short pieces, the
+  // common case, are copied or filled 16 or 32 bytes at once where both buffers have the room; the
+  // bytes past a piece are overwritten by the next one.
   walk_stream(
-      packed,
+      codes, in + carry, end,
       [&](const std::uint8_t* literals, std::size_t count) {
         require_fits(out.size(), at, count);
         if (count <= 16 && end - literals >= 16 && out.size() - at >= 16)

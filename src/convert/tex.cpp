@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "convert/byte_scan.hpp"
 #include "io/report.hpp"
@@ -123,25 +124,27 @@ DecodeResult decode_stream(ByteView source, std::uint8_t sign, std::uint64_t lim
       trace_line(trace, std::to_string(*at) + " currentbyte ");
   };
 
-  while (in != end) {
+  // One piece exactly: a stretch of literals, then an escape or a run. Returns how the decoding
+  // ends, or nothing when it goes on.
+  const auto piece = [&]() -> std::optional<StreamEnd> {
     const std::uint8_t* const next = special.find_in(in, end);
     const auto literals = static_cast<std::uint64_t>(next - in);
     if (literals > room()) {  // the image fills, and the next literal meets it full
       trace_steps(in, room() + 1);
       put(room(), in, 0);
-      return {StreamEnd::image_full, position};
+      return StreamEnd::image_full;
     }
     trace_steps(in, literals);
     put(literals, in, 0);
     if ((in = next) == end)
-      break;
+      return std::nullopt;
     trace_steps(in, 1);
     if (*in >= sign) {  // a run code
       const unsigned difference = *in - sign + 1u;
       if (tex_trace)
         trace_line(trace, std::to_string(difference) + " difference ");
       if (end - in < 2)
-        return {StreamEnd::byte_missing, position};
+        return StreamEnd::byte_missing;
       // A run cut at the end of the image stores nothing more; the stream goes on.
       const std::uint64_t copies = std::min<std::uint64_t>(difference + 1, room());
       for (std::uint64_t copy = 0; tex_trace && copy < copies; ++copy)
@@ -150,13 +153,53 @@ DecodeResult decode_stream(ByteView source, std::uint8_t sign, std::uint64_t lim
       put(copies, nullptr, in[1]);
     } else {  // escape: the next byte is a literal, whatever its value
       if (end - in < 2)
-        return {StreamEnd::byte_missing, position};
+        return StreamEnd::byte_missing;
       if (room() == 0)
-        return {StreamEnd::image_full, position};
+        return StreamEnd::image_full;
       put(1, in + 1, 0);
     }
     in += 2;
+    return std::nullopt;
+  };
+
+  // The trace shows every byte: it takes the exact way alone.
+  if constexpr (!tex_trace) {
+    // The pieces that reach the two dropped positions go the exact way. Then whole blocks while
+    // the image has room for all a block may touch (for all it counts, without pixels): there no
+    // run is cut and no literal meets the full image. The escape (S - 1) reads as a run code of
+    // one copy.
+    while (position < 0 && in != end)
+      if (const auto ended = piece())
+        return {*ended, position};
+    const PairCodes codes{special, static_cast<std::uint8_t>(sign - 2)};
+    std::uint64_t carry = 0;
+    if (pixels.empty()) {
+      for (; end - in > static_cast<std::ptrdiff_t>(kBlockSize); in += kBlockSize) {
+        std::uint64_t next_carry = carry;
+        const std::uint64_t length = block_length(in, codes, next_carry);
+        if (length > room())
+          break;
+        position += static_cast<std::int64_t>(length);
+        carry = next_carry;
+      }
+    } else {
+      // The stream may end before the image does, and pixels it does not reach must keep their
+      // values: blocks stop while the rest of the stream still overwrites what they spill, with
+      // 2 * kSpill + 1 bytes past a block's value byte at least (2 bytes decode to 1 or more).
+      constexpr std::size_t kCoveredInput = kBlockSize + 1 + 2 * kSpill + 1;
+      static_assert(kCoveredInput >= kFillInput);
+      position += static_cast<std::int64_t>(
+          fill_blocks(in, end, pixels.data() + position, codes, carry,
+                      [&](const std::uint8_t* from, std::size_t filled) {
+                        return end - from >= static_cast<std::ptrdiff_t>(kCoveredInput) &&
+                               room() - filled >= kFillRoom;
+                      }));
+    }
+    in += carry;
   }
+  while (in != end)
+    if (const auto ended = piece())
+      return {*ended, position};
   return {StreamEnd::source_exhausted, position};
 }
 
