@@ -95,7 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
 
-  Bytes storage;
+  sfd::LayerStorage storage;
   const sfd::Layers layers = sfd::unpack_layers(input, storage, kFuzzLayerLimit, kFuzzTotalLimit);
   const ReferenceLayers expected = reference_layers(input);
   check(layers.refused_length == expected.refused_length &&

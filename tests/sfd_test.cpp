@@ -98,7 +98,7 @@ TEST_P(Sfd, Decodes) {
     EXPECT_EQ(out, want.bytes + Bytes(16, 0xEE));
     return;
   }
-  Bytes storage;
+  LayerStorage storage;
   const FrameLookup lookup = find_frame(unpack_layers(row.source, storage).container, want.frame);
   EXPECT_EQ(std::tie(lookup.status, lookup.frame.width, lookup.frame.height),
             std::tie(want.status, want.width, want.height));

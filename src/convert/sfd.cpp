@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "convert/byte_scan.hpp"
 #include "io/report.hpp"
@@ -81,13 +82,14 @@ void unpack_into(ByteView packed, MutableBytes out) {
         at += count;
       },
       [&](std::size_t count, std::uint8_t value) {
+        static_assert(kLongestRunCode + 1 <= 32, "32 bytes hold the longest run");
         require_fits(out.size(), at, count);
         std::memset(out.data() + at, value, out.size() - at >= 32 ? 32 : count);
         at += count;
       });
 }
 
-Layers unpack_layers(ByteView source, Bytes& storage, std::uint64_t layer_limit,
+Layers unpack_layers(ByteView source, LayerStorage& storage, std::uint64_t layer_limit,
                      std::uint64_t total_limit) {
   // Layers nest without limit: a loop, not recursion, keeping only the layer in hand.
   ByteView data = source;
@@ -100,10 +102,11 @@ Layers unpack_layers(ByteView source, Bytes& storage, std::uint64_t layer_limit,
       return {data, depth, length, false};
     if (total > total_limit)
       return {data, depth, total, true};
-    Bytes next(static_cast<std::size_t>(length));
-    unpack_into(data, next);
+    // Not zeroed first: unpacking fills every byte of the length it counted.
+    auto next = std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(length));
+    unpack_into(data, MutableBytes(next.get(), static_cast<std::size_t>(length)));
     storage = std::move(next);
-    data = storage;
+    data = ByteView(storage.get(), static_cast<std::size_t>(length));
   }
   return {data, depth, 0, false};
 }
@@ -148,13 +151,13 @@ std::string frame_name(const std::string& name, std::uint64_t number) {
 }  // namespace
 
 std::string layout(ByteView source) {
-  Bytes storage;
+  LayerStorage storage;
   const std::size_t depth = unpack_layers(source, storage).depth;
   return depth == 0 ? "plain" : "packed, " + counted(depth, "layer") + " deep";
 }
 
 bool convert_sfd(ByteView source, const std::string& name, const Sink& sink) {
-  Bytes storage;
+  LayerStorage storage;
   const Layers layers = unpack_layers(source, storage);
   if (layers.refused_length != 0) {
     sink.report(name, Problem::too_large,

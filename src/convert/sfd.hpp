@@ -19,6 +19,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "io/bytes.hpp"
@@ -57,7 +58,8 @@ struct Layers {
   std::uint64_t refused_length = 0;
   bool over_total = false;
 };
-Layers unpack_layers(ByteView source, Bytes& storage, std::uint64_t layer_limit = kMaxLength,
+using LayerStorage = std::unique_ptr<std::uint8_t[]>;
+Layers unpack_layers(ByteView source, LayerStorage& storage, std::uint64_t layer_limit = kMaxLength,
                      std::uint64_t total_limit = kMaxUnpackedInAll);
 
 struct Frame {
