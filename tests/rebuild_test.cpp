@@ -97,7 +97,9 @@ Rebuilt only_image(ByteView original, std::span<const Replacement> images) {
   return rebuild_one(original, images.front());
 }
 
-const Format kSfd{sfd_images, sfd_form, sfd::rebuild};
+const Format kSfd{sfd_images, sfd_form, [](ByteView original, std::span<const Replacement> frames) {
+                    return sfd::rebuild(original, frames);
+                  }};
 const Format kTex{tex_images, tex::layout, only_image<tex::rebuild>};
 const Format kM32{m32_images, m32::layout, only_image<m32::rebuild>};
 const Format kM8{m8_images, m8::layout, only_image<m8::rebuild>};

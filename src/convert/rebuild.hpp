@@ -14,6 +14,7 @@
 #include <span>
 #include <string>
 
+#include "convert/sfd.hpp"
 #include "io/bytes.hpp"
 #include "io/report.hpp"
 
@@ -39,14 +40,17 @@ namespace sfd {
 // Replaces the given frames (each number at most once); every other frame keeps its bytes.
 // Frames of their original size are patched in place. Another size lays the frames out anew
 // after the frame table, in table order, each followed by the bytes that followed it; frames the
-// table points at twice stay shared, so their images must be equal.
-Rebuilt rebuild(ByteView original, std::span<const Replacement> frames);
+// table points at twice stay shared, so their images must be equal. Layers are unpacked and
+// packed again under the limits of unpack_layers: past them the source is refused.
+Rebuilt rebuild(ByteView original, std::span<const Replacement> frames,
+                std::uint64_t layer_limit = kMaxLength,
+                std::uint64_t total_limit = kMaxUnpackedInAll);
 
 // `data` as one packed layer with compression sign `sign`: bytes 0 and 2 to 5 (never read) from
-// `header` (the original layer's first 6 bytes), byte 1 the form flag, then the stream, runs of
-// 3 or more and of run-code values as runs, everything else as literals. Byte 7 is both S + 2 and
-// the stream's second byte, so only data whose first bytes fit the sign can be packed. nullopt
-// when they do not, or when the layer would be longer than kMaxLength.
+// `header` (the original layer's first 6 bytes), byte 1 the form flag, then the stream: runs of 3
+// or more, and copies of run-code values, as runs; every other byte as a literal. Byte 7 is both
+// S + 2 and the stream's second byte, so only data whose first bytes fit the sign can be packed,
+// by any packer: nullopt for other data, or when the layer would be longer than kMaxLength.
 std::optional<Bytes> pack_layer(ByteView data, std::uint8_t sign, ByteView header);
 
 }  // namespace sfd

@@ -59,17 +59,17 @@ struct Peeled {
   std::string problem;
 };
 
-Peeled peel(ByteView source) {
+Peeled peel(ByteView source, std::uint64_t layer_limit, std::uint64_t total_limit) {
   Peeled peeled;
   ByteView data = source;
   std::uint64_t total = 0;
   for (; is_packed(data); data = peeled.storage) {
     const std::uint64_t length = unpacked_length(data);
     total += length;
-    if (length > kMaxLength || total > kMaxUnpackedInAll) {
-      peeled.problem = length > kMaxLength ? "a packed layer unpacks to " + std::to_string(length) +
-                                                 " bytes, 2 GiB or more"
-                                           : "its packed layers unpack to more than 4 GiB in all";
+    if (length > layer_limit || total > total_limit) {
+      peeled.problem = length > layer_limit ? "a packed layer unpacks to " +
+                                                  std::to_string(length) + " bytes, 2 GiB or more"
+                                            : "its packed layers unpack to more than 4 GiB in all";
       return peeled;
     }
     LayerForm& form = peeled.layers.emplace_back();
@@ -327,13 +327,19 @@ std::optional<Bytes> pack_layer(ByteView data, std::uint8_t sign, ByteView heade
       ++covered;
     lead = {static_cast<std::uint8_t>(sign + covered - 1), second};
   } else if (codes.contains(data[0])) {
-    return std::nullopt;                // a run of another value would put that value at byte 7
-  } else if (codes.contains(second)) {  // byte 7 is the run code for 3 copies of byte 8
-    if (data.size() < 4 || data[1] != data[2] || data[1] != data[3])
+    return std::nullopt;  // a run of another value would put that value at byte 7
+  } else if (codes.contains(second)) {
+    // Byte 7 is the run code for 3 copies of byte 8, or, as the stream's last byte, dropped.
+    if (data.size() == 1) {
+      lead = {data[0], second};
+      covered = 1;
+    } else if (data.size() >= 4 && data[1] == data[2] && data[1] == data[3]) {
+      lead = {data[0], second, data[1]};
+      lead_length = 3;
+      covered = 4;
+    } else {
       return std::nullopt;
-    lead = {data[0], second, data[1]};
-    lead_length = 3;
-    covered = 4;
+    }
   } else {  // S of 254 or 255: byte 7, 0 or 1, is a literal
     if (data.size() < 2 || data[1] != second)
       return std::nullopt;
@@ -352,8 +358,9 @@ std::optional<Bytes> pack_layer(ByteView data, std::uint8_t sign, ByteView heade
       kMaxLength);
 }
 
-Rebuilt rebuild(ByteView original, std::span<const Replacement> frames) {
-  const Peeled peeled = peel(original);
+Rebuilt rebuild(ByteView original, std::span<const Replacement> frames, std::uint64_t layer_limit,
+                std::uint64_t total_limit) {
+  const Peeled peeled = peel(original, layer_limit, total_limit);
   if (!peeled.problem.empty())
     return refused(peeled.problem);
   Rebuilt rebuilt = rebuild_container(peeled.container, frames);
@@ -361,14 +368,17 @@ Rebuilt rebuild(ByteView original, std::span<const Replacement> frames) {
     return rebuilt;
   if (std::ranges::equal(*rebuilt.bytes, peeled.container))
     return {Bytes(original.begin(), original.end()), {}};
-  // Packed again innermost first, each layer with its own sign and header bytes; the layers
-  // unpacked must stay within the limits the converter reads them under.
+  // Packed again innermost first, each layer with its own sign and header bytes, within the
+  // limits: a packing can double its layer, so a few layers can grow past them.
   Bytes data = std::move(*rebuilt.bytes);
   std::uint64_t unpacked = 0;
   for (std::size_t layer = peeled.layers.size(); layer-- > 0;) {
     unpacked += data.size();
-    if (unpacked > kMaxUnpackedInAll)
-      return refused("its packed layers would unpack to more than 4 GiB in all");
+    if (data.size() > layer_limit || unpacked > total_limit)
+      return refused(data.size() > layer_limit
+                         ? "a packed layer would unpack to " + std::to_string(data.size()) +
+                               " bytes, 2 GiB or more"
+                         : "its packed layers would unpack to more than 4 GiB in all");
     const LayerForm& form = peeled.layers[layer];
     std::optional<Bytes> packed = pack_layer(data, form.sign, form.header);
     if (!packed)
