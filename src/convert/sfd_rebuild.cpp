@@ -19,29 +19,32 @@ ByteRange run_codes(std::uint8_t sign) {
 }
 
 // Writes data[from..]: runs of 3 or more, and copies of run-code values, as runs (each at most as
-// long as the highest code allows); every other byte as a literal.
+// long as the highest code allows); every other byte as a literal. Literal stretches are found in
+// bulk: they end at the next run-code value or at three equal bytes, where runs can be that long.
 void write_tokens(ByteView data, std::size_t from, std::uint8_t sign, StreamOut& out) {
   const ByteRange codes = run_codes(sign);
   const std::size_t longest = codes.span + 1u;
-  const std::uint8_t* const bytes = data.data();
-  const std::size_t size = data.size();
-  std::size_t literals_from = from;
-  for (std::size_t at = from; at < size;) {
-    const std::uint8_t value = bytes[at];
-    const std::size_t limit = std::min(size - at, longest);
-    std::size_t run = 1;
-    while (run < limit && bytes[at + run] == value)
-      ++run;
-    if (run < 3 && !codes.contains(value)) {
-      ++at;  // a literal, written with the stretch it is in
-      continue;
-    }
-    out.literals(bytes + literals_from, at - literals_from);
-    out.pair(static_cast<std::uint8_t>(sign + run - 1), value);
-    at += run;
-    literals_from = at;
+  const std::uint8_t* const end = data.data() + data.size();
+  const std::uint8_t* code = codes.find_in(data.data() + from, end);
+  for (const std::uint8_t* at = data.data() + from; at != end;) {
+    if (code < at)
+      code = codes.find_in(at, end);
+    const std::uint8_t* run = at;
+    if (longest >= 3)
+      while (code - run >= 3 && !(run[0] == run[1] && run[0] == run[2]))
+        ++run;
+    if (longest < 3 || code - run < 3)
+      run = code;
+    out.literals(at, static_cast<std::size_t>(run - at));
+    if (run == end)
+      return;
+    const std::size_t limit = std::min(static_cast<std::size_t>(end - run), longest);
+    std::size_t count = 1;
+    while (count < limit && run[count] == run[0])
+      ++count;
+    out.pair(static_cast<std::uint8_t>(sign + count - 1), run[0]);
+    at = run + count;
   }
-  out.literals(bytes + literals_from, size - literals_from);
 }
 
 // What packing a layer again takes from it: its first 6 bytes and its compression sign.

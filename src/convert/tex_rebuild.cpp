@@ -1,5 +1,6 @@
 #include <algorithm>
 
+#include "convert/byte_scan.hpp"
 #include "convert/rebuild.hpp"
 #include "convert/tex.hpp"
 
@@ -8,43 +9,46 @@ namespace {
 
 using rebuilding::refused;
 
-// Writes our stream of `pixels`; false when S = 0 meets a lone pixel below 30.
+// Writes our stream of `pixels`; false when S = 0 meets a lone pixel below 30. Literal stretches
+// are found in bulk: they end at the next run-code or escape value, or at two equal pixels.
 bool write_stream(ByteView pixels, std::uint8_t sign, rebuilding::StreamOut& out) {
   const unsigned s = sign;
   const std::size_t longest = std::min(kRunCodeSpan, 255u - s) + 2;
-  const auto is_run_code = [&](unsigned value) { return value >= s && value <= s + kRunCodeSpan; };
-  const auto is_escape = [&](unsigned value) { return s >= 1 && value == s - 1; };
-  const std::uint8_t* const bytes = pixels.data();
-  const std::size_t count = pixels.size();
+  const unsigned low = s >= 1 ? s - 1 : 0;  // the escape, when there is one, then the run codes
+  const ByteRange special{static_cast<std::uint8_t>(low),
+                          static_cast<std::uint8_t>(std::min(s + kRunCodeSpan, 255u) - low)};
+  const std::uint8_t* const end = pixels.data() + pixels.size();
   out.pair(sign, 0);  // two copies of 0 for the two dropped positions
-  std::size_t literals_from = 0;
-  for (std::size_t at = 0; at < count;) {
-    const std::uint8_t value = bytes[at];
-    const std::size_t limit = std::min(count - at, longest);
-    std::size_t run = 1;
-    while (run < limit && bytes[at + run] == value)
+  const std::uint8_t* stop = special.find_in(pixels.data(), end);
+  for (const std::uint8_t* at = pixels.data(); at != end;) {
+    if (stop < at)
+      stop = special.find_in(at, end);
+    const std::uint8_t* run = at;
+    while (stop - run >= 2 && run[0] != run[1])
       ++run;
-    if (run == 1 && !is_run_code(value) && !is_escape(value)) {
-      ++at;  // a literal, written with the stretch it is in
-      continue;
-    }
-    out.literals(bytes + literals_from, at - literals_from);
-    if (run >= 2) {
+    if (stop - run < 2)
+      run = stop;
+    out.literals(at, static_cast<std::size_t>(run - at));
+    if (run == end)
+      return true;
+    const std::size_t limit = std::min(static_cast<std::size_t>(end - run), longest);
+    std::size_t count = 1;
+    while (count < limit && run[count] == run[0])
+      ++count;
+    if (count >= 2) {
       // Without an escape, a run of a run-code value must not leave exactly one copy behind it.
-      const std::size_t after = at + run;
-      if (s == 0 && run == longest && after < count && bytes[after] == value &&
-          (after + 1 == count || bytes[after + 1] != value))
-        --run;
-      out.pair(static_cast<std::uint8_t>(s + run - 2), value);
+      const std::uint8_t* const after = run + count;
+      if (s == 0 && count == longest && after != end && after[0] == run[0] &&
+          (after + 1 == end || after[1] != run[0]))
+        --count;
+      out.pair(static_cast<std::uint8_t>(s + count - 2), run[0]);
     } else if (s == 0) {
       return false;
     } else {
-      out.pair(static_cast<std::uint8_t>(s - 1), value);
+      out.pair(static_cast<std::uint8_t>(s - 1), run[0]);
     }
-    at += run;
-    literals_from = at;
+    at = run + count;
   }
-  out.literals(bytes + literals_from, count - literals_from);
   return true;
 }
 
