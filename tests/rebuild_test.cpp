@@ -240,8 +240,6 @@ const Row kSfdRows[] = {
     {"frame 0 refused", kGapped, refuses({{0, 1, 1, {0}}}, "frame 0: frames are numbered from 1")},
     {"a frame given twice refused", kGapped,
      refuses({{2, 1, 1, {0}}, {2, 1, 1, {0}}}, "frame 2 is given twice")},
-    {"pixels short of the size refused", kGapped,
-     refuses({{1, 2, 1, {0}}}, "the image of frame 1 holds 1 byte of pixels; 2 x 1 needs 2")},
     {"a layer past 2 GiB refused", samples::sfd_nested_bomb(6, 76),
      refuses({}, "a packed layer unpacks to 2175815480 bytes, 2 GiB or more")},
 };
@@ -383,7 +381,6 @@ const EncoderRow kEncoderRows[] = {
     {"sfd: runs cut at 31 copies",
      Bytes{0xC2} + Bytes(40, 3),
      {false, 0xC0, {{0xC0, 0xC2, 0xDE, 3, 0xC8, 3}}}},
-    {"sfd: a first byte of another run code refused", {0xC3, 0, 0, 0}, {false, 0xC0, {}}},
     {"sfd: byte 1 to 3 unequal under a run code refused", {5, 0, 1, 0}, {false, 0xC0, {}}},
     {"tex: lone run codes and S - 1 escaped",
      {0xBF, 0xC5, 0x10, 0x10},
@@ -391,7 +388,6 @@ const EncoderRow kEncoderRows[] = {
     {"tex: sign 0, a run of 32 below 30 cut 30 and 2",
      Bytes(32, 5),
      {true, 0x00, {{0, 0, 28, 5, 0, 5}}}},
-    {"tex: sign 0, a lone pixel below 30 refused", {5, 6, 6}, {true, 0x00, {}}},
 };
 
 class Encoder : public ::testing::TestWithParam<EncoderRow> {};

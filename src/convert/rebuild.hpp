@@ -38,10 +38,12 @@ struct Rebuilt {
 namespace sfd {
 
 // Replaces the given frames (each number at most once); every other frame keeps its bytes.
-// Frames of their original size are patched in place. Another size lays the frames out anew
-// after the frame table, in table order, each followed by the bytes that followed it; frames the
-// table points at twice stay shared, so their images must be equal. Layers are unpacked and
-// packed again under the limits of unpack_layers: past them the source is refused.
+// Frames of their original size are patched in place, unless new pixels would land on bytes read
+// for another frame or the frame table. Otherwise the frames are laid out anew after the table,
+// in table order, each with the bytes between it and the next frame behind it, the bytes after the
+// last frame at the end; frames the table points at twice stay shared, so their images must be
+// equal. A damaged container (a frame out of range) is only patched in place. Layers are unpacked
+// and packed again under the limits of unpack_layers: past them the source is refused.
 Rebuilt rebuild(ByteView original, std::span<const Replacement> frames,
                 std::uint64_t layer_limit = kMaxLength,
                 std::uint64_t total_limit = kMaxUnpackedInAll);
@@ -58,13 +60,15 @@ std::optional<Bytes> pack_layer(ByteView data, std::uint8_t sign, ByteView heade
 namespace tex {
 
 // Plain: width and height at 0 and 2, pixels at 20, bytes 4 to 19 and those after the pixels
-// kept. Packed: bytes 0 to 22 kept but width and height, then a new stream. Sides stay under 512.
+// kept. Packed: bytes 0 to 22 kept but width and height, then a new stream (A and B become FFFF
+// where the file would otherwise read as plain). Sides stay under 512.
 Rebuilt rebuild(ByteView original, const Replacement& image);
 
 // The packed stream (from offset 23) of `pixels` with compression sign `sign`: the two dropped
 // positions as the run code S with a 0, repeats of 2 to 31 as runs, lone run-code and escape
 // values behind an escape. S = 0 has no escape: a run of values below 30 is cut so as to leave no
-// lone pixel, and nullopt when a pixel below 30 stands alone.
+// lone pixel, and nullopt when a pixel below 30 stands alone (or the stream would be longer than
+// kMaxLength).
 std::optional<Bytes> pack_stream(ByteView pixels, std::uint8_t sign);
 
 }  // namespace tex
