@@ -4,6 +4,7 @@
 
 #include "convert/m32.hpp"
 #include "convert/m8.hpp"
+#include "convert/rebuild.hpp"
 #include "convert/sfd.hpp"
 #include "convert/tex.hpp"
 
@@ -24,51 +25,19 @@ Bytes sfd_container(const std::vector<SfdFrame>& frames) {
   return out;
 }
 
+// Bytes 0 and 2 to 5 are not read; 01 01 01 lets a packed form itself be packed again.
+constexpr std::uint8_t kSfdHeader[sfd::kStreamOffset] = {0x00, sfd::kPackedFlag, 0x01, 0x01, 0x00,
+                                                         0x00};
+
 Bytes sfd_packed_from_stream(ByteView stream) {
-  // Bytes 0 and 2 to 5 are not read; 01 01 01 lets a packed form itself be packed again.
-  const std::uint8_t header[sfd::kStreamOffset] = {0x00, sfd::kPackedFlag, 0x01, 0x01, 0x00, 0x00};
-  Bytes out(sizeof header + stream.size());
-  std::copy(std::begin(header), std::end(header), out.begin());
-  std::copy(stream.begin(), stream.end(), out.begin() + sizeof header);
+  Bytes out(sizeof kSfdHeader + stream.size());
+  std::copy(std::begin(kSfdHeader), std::end(kSfdHeader), out.begin());
+  std::copy(stream.begin(), stream.end(), out.begin() + sizeof kSfdHeader);
   return out;
 }
 
 std::optional<Bytes> sfd_pack(ByteView data, std::uint8_t sign) {
-  const unsigned span = std::min<unsigned>(sfd::kLongestRunCode, 255u - sign);
-  const auto is_run = [&](std::uint8_t b) { return b >= sign && unsigned(b - sign) <= span; };
-  const auto stream_second = static_cast<std::uint8_t>(sign + sfd::kSignBias);
-  if (data.size() < 2 || is_run(data[0]))
-    return std::nullopt;
-
-  Bytes stream{data[0]};
-  std::size_t at = 1;
-  if (is_run(stream_second)) {
-    // The second stream byte must be the run code S + 2: three copies of data[1].
-    if (data.size() < 4 || data[1] != data[2] || data[1] != data[3])
-      return std::nullopt;
-    stream.push_back(stream_second);
-    stream.push_back(data[1]);
-    at = 4;
-  } else {
-    if (data[1] != stream_second)
-      return std::nullopt;
-    stream.push_back(data[1]);
-    at = 2;
-  }
-  while (at < data.size()) {
-    std::size_t run = 1;
-    while (at + run < data.size() && run < span + 1u && data[at + run] == data[at])
-      ++run;
-    if (run >= 3 || is_run(data[at])) {
-      stream.push_back(static_cast<std::uint8_t>(sign + run - 1));
-      stream.push_back(data[at]);
-      at += run;
-    } else {
-      stream.push_back(data[at]);
-      ++at;
-    }
-  }
-  return sfd_packed_from_stream(stream);
+  return sfd::pack_layer(data, sign, kSfdHeader);
 }
 
 Bytes tex_plain(std::uint16_t width, std::uint16_t height, ByteView pixels) {
@@ -96,38 +65,12 @@ Bytes tex_packed_from_stream(std::uint16_t width, std::uint16_t height, std::uin
 
 std::optional<Bytes> tex_pack(std::uint16_t width, std::uint16_t height, ByteView pixels,
                               std::uint8_t sign) {
-  const unsigned s = sign;
-  const auto is_run_code = [&](unsigned b) { return b >= s && b <= s + tex::kRunCodeSpan; };
-  const auto is_escape = [&](unsigned b) { return s >= 1 && b == s - 1; };
-  // Run codes stop at 255: with S above 226 the longest run is shorter than 31.
-  const std::size_t longest = std::min<std::size_t>(tex::kRunCodeSpan, 255u - s) + 2;
   if (pixels.size() != std::size_t{width} * height)
     return std::nullopt;
-  // Worst case: the two dropped bytes, then an escape in front of every pixel.
-  Bytes stream(2 + 2 * pixels.size());
-  std::size_t used = 0;
-  stream[used++] = sign;  // run code S: two copies of 0, both dropped
-  stream[used++] = 0;
-  for (std::size_t at = 0; at < pixels.size();) {
-    std::size_t run = 1;
-    while (at + run < pixels.size() && run < longest && pixels[at + run] == pixels[at])
-      ++run;
-    const std::uint8_t value = pixels[at];
-    if (run >= 2) {
-      stream[used++] = static_cast<std::uint8_t>(s + run - 2);
-      stream[used++] = value;
-    } else if (is_run_code(value) || is_escape(value)) {
-      if (s == 0)
-        return std::nullopt;
-      stream[used++] = static_cast<std::uint8_t>(s - 1);
-      stream[used++] = value;
-    } else {
-      stream[used++] = value;
-    }
-    at += run;
-  }
-  stream.resize(used);
-  return tex_packed_from_stream(width, height, sign, stream);
+  const std::optional<Bytes> stream = tex::pack_stream(pixels, sign);
+  if (!stream)
+    return std::nullopt;
+  return tex_packed_from_stream(width, height, sign, *stream);
 }
 
 Bytes sample_pixels(std::size_t count, std::uint32_t seed) {

@@ -1,5 +1,5 @@
-// Encoders for sample files of every source format. The example generator and the tests use
-// them; the tool itself never encodes.
+// Builders of sample files of every source format, for the example generator and the tests. The
+// packed forms go through the tool's own encoders (convert/rebuild.hpp).
 #pragma once
 
 #include <cstdint>
@@ -19,11 +19,13 @@ struct SfdFrame {
 // A frame container: count, offset table, then each frame (8-byte header and pixels).
 Bytes sfd_container(const std::vector<SfdFrame>& frames);
 
-// A packed form around a raw run-length stream (the stream starts at offset 6).
+// A packed form around a raw run-length stream (the stream starts at offset 6), behind the header
+// 00 01 01 01 00 00.
 Bytes sfd_packed_from_stream(ByteView stream);
 
-// Packs `data` with compression sign `sign`. Byte 7 is both the sign's source and the stream's
-// second byte, so only data whose start fits the sign can be packed: nullopt otherwise.
+// Packs `data` with compression sign `sign` behind the same header (sfd::pack_layer). Byte 7 is
+// both the sign's source and the stream's second byte, so only data whose start fits the sign can
+// be packed: nullopt otherwise.
 std::optional<Bytes> sfd_pack(ByteView data, std::uint8_t sign);
 
 // A plain .tex: width, height, 16 unread bytes, then the pixels (width * height of them, or fewer
@@ -35,9 +37,8 @@ Bytes tex_plain(std::uint16_t width, std::uint16_t height, ByteView pixels);
 Bytes tex_packed_from_stream(std::uint16_t width, std::uint16_t height, std::uint8_t sign,
                              ByteView stream);
 
-// Packs width * height pixels with compression sign `sign`: two dropped bytes first (the run code
-// S with a 0), repeats of 2 to 31 as runs, and lone bytes that would read as an escape or a run
-// code behind an escape. With S = 0 there is no escape: nullopt when a lone pixel is below 30.
+// A packed .tex of width * height pixels with compression sign `sign` (tex::pack_stream). With
+// S = 0 there is no escape: nullopt when a lone pixel is below 30.
 std::optional<Bytes> tex_pack(std::uint16_t width, std::uint16_t height, ByteView pixels,
                               std::uint8_t sign);
 
