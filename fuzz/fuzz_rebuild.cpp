@@ -92,7 +92,7 @@ std::optional<SfdRead> read_sfd(ByteView source) {
 }
 
 void check_sfd(ByteView source, std::uint8_t how) {
-  Bytes storage;
+  sfd::LayerStorage storage;
   if (sfd::unpack_layers(source, storage, kFuzzLayerLimit, kFuzzTotalLimit).refused_length != 0)
     return;
   const std::optional<SfdRead> original = read_sfd(source);

@@ -46,7 +46,7 @@ struct Format {
 };
 
 std::vector<Image> sfd_images(ByteView source) {
-  Bytes storage;
+  sfd::LayerStorage storage;
   const ByteView container = sfd::unpack_layers(source, storage).container;
   std::vector<Image> images;
   sfd::FrameLookup lookup;
