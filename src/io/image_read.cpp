@@ -1,0 +1,167 @@
+#include "io/image_read.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+
+#include "io/image_readers.hpp"
+#include "io/native.hpp"
+
+namespace texport {
+namespace {
+
+enum class Expected { other, tiff, tga, bmp };
+
+Expected expected_of(std::string_view name) {
+  const std::size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos)
+    return Expected::other;
+  std::string extension(name.substr(dot));
+  std::transform(extension.begin(), extension.end(), extension.begin(), [](char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  });
+  if (extension == ".tif" || extension == ".tiff")
+    return Expected::tiff;
+  if (extension == ".tga")
+    return Expected::tga;
+  return extension == ".bmp" ? Expected::bmp : Expected::other;
+}
+
+bool starts_with(ByteView file, std::string_view signature) {
+  return file.size() >= signature.size() &&
+         std::equal(signature.begin(), signature.end(), file.begin(),
+                    [](char s, std::uint8_t b) { return static_cast<std::uint8_t>(s) == b; });
+}
+
+// The layouts the tool writes (native.hpp): the header, whatever it says besides the fields
+// below (a template may describe another size; the tool's BMP rows are not padded), then the
+// pixels, then the final zeros. Only a file of exactly that length is taken as one.
+constexpr std::size_t kTgaBitsAt = 16, kTgaDescriptorAt = 17, kBmpBitsAt = 28;
+constexpr std::size_t kBmpPixelsFieldAt = 10;
+constexpr std::uint8_t kTgaTopFirst = 0x20;
+constexpr std::size_t kBmpPixelsAt = 1078;
+
+std::optional<ReadImage> read_native(ByteView file, Expected expected) {
+  const HeaderTemplate* header = expected == Expected::tiff  ? &kTifTemplate
+                                 : expected == Expected::tga ? &kTgaTemplate
+                                 : expected == Expected::bmp ? &kBmpTemplate
+                                                             : nullptr;
+  if (header == nullptr ||
+      !fits(file, 0, expected == Expected::bmp ? kBmpPixelsAt : header->header_length))
+    return std::nullopt;
+  ReadImage image{.width = read_u16le(file, header->width_offset),
+                  .height = read_u16le(file, header->height_offset)};
+  const std::uint64_t pixels = std::uint64_t{image.width} * image.height;
+  switch (expected) {
+    case Expected::tiff:
+      if (file.size() != header->header_length + pixels + header->final_zeros || file.back() != 0)
+        return std::nullopt;
+      image.pixels.assign(file.begin() + header->header_length, file.end() - 1);
+      break;
+    case Expected::tga:
+      if (file.size() != header->header_length + 4 * pixels || file[kTgaBitsAt] != 32)
+        return std::nullopt;
+      image.channels = Channels::rgba;
+      image.pixels.resize(4 * pixels);
+      exchange_red_blue(file.subspan(header->header_length), image.pixels);
+      // The tool's headers put row 0 on top. A file saved again with its bottom row first (as
+      // ImageMagick writes this very layout) says so, and is read as the picture it shows.
+      if ((file[kTgaDescriptorAt] & kTgaTopFirst) == 0)
+        for (std::size_t top = 0, bottom = image.height; top + 1 < bottom; ++top, --bottom) {
+          const auto row = [&](std::size_t at) {
+            return image.pixels.begin() + 4 * at * image.width;
+          };
+          std::swap_ranges(row(top), row(top + 1), row(bottom - 1));
+        }
+      break;
+    case Expected::bmp:
+      if (file.size() != kBmpPixelsAt + pixels + header->final_zeros || file.back() != 0 ||
+          read_u16le(file, kBmpBitsAt) != 8 || read_u32le(file, kBmpPixelsFieldAt) != kBmpPixelsAt)
+        return std::nullopt;
+      image.channels = Channels::indexed;
+      for (std::size_t entry = header->header_length; entry < kBmpPixelsAt; entry += kBmpEntrySize)
+        image.palette.insert(image.palette.end(), {file[entry + 2], file[entry + 1], file[entry]});
+      // Rows bottom first, each exactly width bytes.
+      image.pixels.reserve(pixels);
+      for (std::size_t row = image.height; row-- > 0;) {
+        const auto start = file.begin() + kBmpPixelsAt + row * image.width;
+        image.pixels.insert(image.pixels.end(), start, start + image.width);
+      }
+      break;
+    case Expected::other:
+      return std::nullopt;
+  }
+  return image;
+}
+
+// Indices without a palette entry (a PNG's palette may be short) are refused here, so that every
+// index of a result has its colour.
+ReadResult checked(ReadResult result) {
+  if (!result.image)
+    return result;
+  const ReadImage& image = *result.image;
+  if (image.pixels.size() !=
+      std::uint64_t{image.width} * image.height * bytes_per_pixel(image.channels))
+    std::abort();  // a reader's mistake, not the file's
+  if (image.channels != Channels::indexed)
+    return result;
+  const std::size_t entries = image.palette.size() / 3;
+  const auto highest = std::max_element(image.pixels.begin(), image.pixels.end());
+  if (highest != image.pixels.end() && *highest >= entries)
+    return readers::refused("pixel index " + std::to_string(*highest) + " past the palette's " +
+                            std::to_string(entries) + " entries");
+  return result;
+}
+
+}  // namespace
+
+namespace readers {
+
+std::string size_problem(std::uint64_t width, std::uint64_t height, std::uint64_t most_pixels) {
+  const std::string size = std::to_string(width) + " x " + std::to_string(height) + " pixels";
+  if (width > kMaxReadSide || height > kMaxReadSide)
+    return size + ", more than " + std::to_string(kMaxReadSide) + " on a side";
+  if (width * height > kMaxReadPixels)
+    return size + ", more than " + std::to_string(kMaxReadPixels) + " in all";
+  if (width * height > most_pixels)
+    return size + ", more than the file can hold";
+  return "";
+}
+
+ReadResult refused(std::string problem) {
+  return {std::nullopt, std::move(problem)};
+}
+
+}  // namespace readers
+
+ReadResult read_image(ByteView file, std::string_view name) {
+  if (std::optional<ReadImage> native = read_native(file, expected_of(name))) {
+    const std::string problem = readers::size_problem(native->width, native->height);
+    return checked(problem.empty() ? ReadResult{std::move(native), ""} : readers::refused(problem));
+  }
+  if (starts_with(file, "\x89PNG\r\n\x1a\n"))
+#if TEXPORT_READ_PNG_LIBPNG
+    return checked(readers::read_png_libpng(file));
+#else
+    return checked(readers::read_stb(file, readers::StbFormat::png));
+#endif
+  if (starts_with(file, std::string_view("II*\0", 4)) ||
+      starts_with(file, std::string_view("MM\0*", 4)) ||
+      starts_with(file, std::string_view("II+\0", 4)) ||
+      starts_with(file, std::string_view("MM\0+", 4)))
+#if TEXPORT_READ_TIFF
+    return checked(readers::read_tiff(file));
+#else
+    return readers::refused("a TIFF: this build reads no TIFF");
+#endif
+  if (starts_with(file, "BM"))
+    return checked(readers::read_stb(file, readers::StbFormat::bmp));
+  // A TGA has no signature: whatever is left may be one.
+  return checked(readers::read_stb(file, readers::StbFormat::tga));
+}
+
+std::string_view formats_read() {
+  return TEXPORT_READ_TIFF ? "PNG, TIFF, TGA, BMP" : "PNG, TGA, BMP";
+}
+
+}  // namespace texport
