@@ -36,9 +36,7 @@ bool starts_with(ByteView file, std::string_view signature) {
 // The layouts the tool writes (native.hpp): the header, whatever it says besides the fields
 // below (a template may describe another size; the tool's BMP rows are not padded), then the
 // pixels, then the final zeros. Only a file of exactly that length is taken as one.
-constexpr std::size_t kTgaBitsAt = 16, kTgaDescriptorAt = 17, kBmpBitsAt = 28;
-constexpr std::size_t kBmpPixelsFieldAt = 10;
-constexpr std::uint8_t kTgaTopFirst = 0x20;
+constexpr std::size_t kTgaBitsAt = 16, kBmpBitsAt = 28, kBmpPixelsFieldAt = 10;
 constexpr std::size_t kBmpPixelsAt = 1078;
 
 std::optional<ReadImage> read_native(ByteView file, Expected expected) {
@@ -64,15 +62,8 @@ std::optional<ReadImage> read_native(ByteView file, Expected expected) {
       image.channels = Channels::rgba;
       image.pixels.resize(4 * pixels);
       exchange_red_blue(file.subspan(header->header_length), image.pixels);
-      // The tool's headers put row 0 on top. A file saved again with its bottom row first (as
-      // ImageMagick writes this very layout) says so, and is read as the picture it shows.
-      if ((file[kTgaDescriptorAt] & kTgaTopFirst) == 0)
-        for (std::size_t top = 0, bottom = image.height; top + 1 < bottom; ++top, --bottom) {
-          const auto row = [&](std::size_t at) {
-            return image.pixels.begin() + 4 * at * image.width;
-          };
-          std::swap_ranges(row(top), row(top + 1), row(bottom - 1));
-        }
+      // Rows as written, top first, whatever the descriptor says: so the tool writes them, and
+      // so does ImageMagick 6 when it saves this very layout (its descriptor says bottom first).
       break;
     case Expected::bmp:
       if (file.size() != kBmpPixelsAt + pixels + header->final_zeros || file.back() != 0 ||
