@@ -35,6 +35,7 @@ struct ReadImage {
   Channels channels = Channels::grey;
   Bytes pixels;   // rows top first, back to back, bytes_per_pixel(channels) bytes a pixel
   Bytes palette;  // indexed: red, green, blue of each entry (at most 256); every index has one
+  friend bool operator==(const ReadImage&, const ReadImage&) = default;
 };
 
 // An image, or why there is none ("not a PNG, TIFF, TGA or BMP").
