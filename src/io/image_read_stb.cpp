@@ -15,7 +15,6 @@
 #if !TEXPORT_READ_PNG_LIBPNG
 #define STBI_ONLY_PNG
 #endif
-#define STBI_MAX_DIMENSIONS 65535
 #if defined(__GNUC__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wunused-function"
@@ -35,8 +34,6 @@
 
 namespace texport::readers {
 namespace {
-
-static_assert(STBI_MAX_DIMENSIONS == kMaxReadSide);
 
 struct StbSource {
   ByteView file;
@@ -122,10 +119,10 @@ ReadResult read_stb(ByteView file, StbFormat format) {
   source = StbSource{file};
   const std::unique_ptr<stbi_uc, StbFree> pixels(
       stbi_load_from_callbacks(&kCallbacks, &source, &width, &height, &components, 0));
-  if (!pixels)
-    return refused("the " + name + " library said: " + stbi_failure_reason());
   if (source.ended)
     return refused("the " + name + " ends early");
+  if (!pixels)
+    return refused("the " + name + " library said: " + stbi_failure_reason());
   constexpr Channels kChannels[] = {Channels::grey, Channels::grey_alpha, Channels::rgb,
                                     Channels::rgba};
   ReadImage image{.width = static_cast<std::uint32_t>(width),
