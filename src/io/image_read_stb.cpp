@@ -5,7 +5,7 @@
 //
 // stb fills what a file lacks with zeros, or leaves it unwritten; so the file reaches stb through
 // callbacks that note a read past its end, and an uncompressed TGA is measured first (stb reads
-// its rows in blocks that the callbacks cannot tell from read-ahead).
+// its rows in blocks that the callbacks cannot tell from read-ahead), as are a PNG's chunks.
 #define STB_IMAGE_IMPLEMENTATION
 #define STB_IMAGE_STATIC
 #define STBI_NO_STDIO
@@ -95,6 +95,23 @@ bool tga_too_short(ByteView file, std::uint64_t pixels) {
   return !fits(file, 0, kTgaHeader + file[0] + pixels * ((file[kTgaBits] + 7u) / 8));
 }
 
+#if !TEXPORT_READ_PNG_LIBPNG
+// stb sizes its buffer for a PNG's image data by the lengths its chunks claim: every chunk up to
+// the end one must lie in the file.
+bool png_chunks_fit(ByteView file) {
+  for (std::uint64_t at = 8; fits(file, at, 8);) {
+    const std::uint64_t length =
+        std::uint64_t{file[at]} << 24 | file[at + 1] << 16 | file[at + 2] << 8 | file[at + 3];
+    if (!fits(file, at, 12 + length))
+      return false;
+    if (std::equal(file.begin() + at + 4, file.begin() + at + 8, "IEND"))
+      break;
+    at += 12 + length;
+  }
+  return true;
+}
+#endif
+
 constexpr std::string_view kNames[] = {"PNG", "BMP", "TGA"};
 
 }  // namespace
@@ -115,6 +132,10 @@ ReadResult read_stb(ByteView file, StbFormat format) {
     return refused(problem);
   if (format == StbFormat::tga && tga_too_short(file, std::uint64_t(width) * height))
     return refused("the TGA ends early");
+#if !TEXPORT_READ_PNG_LIBPNG
+  if (format == StbFormat::png && !png_chunks_fit(file))
+    return refused("the PNG ends early");
+#endif
 
   source = StbSource{file};
   const std::unique_ptr<stbi_uc, StbFree> pixels(
