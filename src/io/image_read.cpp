@@ -1,8 +1,8 @@
 #include "io/image_read.hpp"
 
 #include <algorithm>
-#include <array>
 #include <cstdlib>
+#include <string>
 
 #include "io/image_readers.hpp"
 #include "io/native.hpp"
@@ -10,7 +10,7 @@
 namespace texport {
 namespace {
 
-enum class Expected { other, tiff, tga, bmp };
+enum class Expected { other, tiff, tga, bmp };  // by the name
 
 Expected expected_of(std::string_view name) {
   const std::size_t dot = name.rfind('.');
@@ -37,50 +37,52 @@ bool starts_with(ByteView file, std::string_view signature) {
 // below (a template may describe another size; the tool's BMP rows are not padded), then the
 // pixels, then the final zeros. Only a file of exactly that length is taken as one.
 constexpr std::size_t kTgaBitsAt = 16, kBmpBitsAt = 28, kBmpPixelsFieldAt = 10;
-constexpr std::size_t kBmpPixelsAt = 1078;
+constexpr std::size_t kBmpPixelsAt = kBmpTemplate.header_length + sizeof(BmpPalette);
 
-std::optional<ReadImage> read_native(ByteView file, Expected expected) {
+// The layout of the tool's that `file` is exactly, or none.
+const HeaderTemplate* native_layout(ByteView file, std::string_view name) {
+  const Expected expected = expected_of(name);
   const HeaderTemplate* header = expected == Expected::tiff  ? &kTifTemplate
                                  : expected == Expected::tga ? &kTgaTemplate
                                  : expected == Expected::bmp ? &kBmpTemplate
                                                              : nullptr;
   if (header == nullptr ||
-      !fits(file, 0, expected == Expected::bmp ? kBmpPixelsAt : header->header_length))
-    return std::nullopt;
-  ReadImage image{.width = read_u16le(file, header->width_offset),
-                  .height = read_u16le(file, header->height_offset)};
-  const std::uint64_t pixels = std::uint64_t{image.width} * image.height;
-  switch (expected) {
-    case Expected::tiff:
-      if (file.size() != header->header_length + pixels + header->final_zeros || file.back() != 0)
-        return std::nullopt;
-      image.pixels.assign(file.begin() + header->header_length, file.end() - 1);
-      break;
-    case Expected::tga:
-      if (file.size() != header->header_length + 4 * pixels || file[kTgaBitsAt] != 32)
-        return std::nullopt;
-      image.channels = Channels::rgba;
-      image.pixels.resize(4 * pixels);
-      exchange_red_blue(file.subspan(header->header_length), image.pixels);
-      // Rows as written, top first, whatever the descriptor says: so the tool writes them, and
-      // so does ImageMagick 6 when it saves this very layout (its descriptor says bottom first).
-      break;
-    case Expected::bmp:
-      if (file.size() != kBmpPixelsAt + pixels + header->final_zeros || file.back() != 0 ||
-          read_u16le(file, kBmpBitsAt) != 8 || read_u32le(file, kBmpPixelsFieldAt) != kBmpPixelsAt)
-        return std::nullopt;
-      image.channels = Channels::indexed;
-      for (std::size_t entry = header->header_length; entry < kBmpPixelsAt; entry += kBmpEntrySize)
-        image.palette.insert(image.palette.end(), {file[entry + 2], file[entry + 1], file[entry]});
-      // Rows bottom first, each exactly width bytes.
-      image.pixels.reserve(pixels);
-      for (std::size_t row = image.height; row-- > 0;) {
-        const auto start = file.begin() + kBmpPixelsAt + row * image.width;
-        image.pixels.insert(image.pixels.end(), start, start + image.width);
-      }
-      break;
-    case Expected::other:
-      return std::nullopt;
+      !fits(file, 0, header == &kBmpTemplate ? kBmpPixelsAt : header->header_length))
+    return nullptr;
+  const std::uint64_t pixels = std::uint64_t{read_u16le(file, header->width_offset)} *
+                               read_u16le(file, header->height_offset);
+  const bool exact =
+      header == &kTifTemplate
+          ? file.size() == header->header_length + pixels + header->final_zeros && file.back() == 0
+      : header == &kTgaTemplate
+          ? file.size() == header->header_length + 4 * pixels && file[kTgaBitsAt] == 32
+          : file.size() == kBmpPixelsAt + pixels + header->final_zeros && file.back() == 0 &&
+                read_u16le(file, kBmpBitsAt) == 8 &&
+                read_u32le(file, kBmpPixelsFieldAt) == kBmpPixelsAt;
+  return exact ? header : nullptr;
+}
+
+ReadImage read_native(ByteView file, const HeaderTemplate& header) {
+  ReadImage image{.width = read_u16le(file, header.width_offset),
+                  .height = read_u16le(file, header.height_offset)};
+  if (&header == &kTifTemplate) {
+    image.pixels.assign(file.begin() + header.header_length, file.end() - 1);
+  } else if (&header == &kTgaTemplate) {
+    // Rows as written, top first, whatever the descriptor says: so the tool writes them, and
+    // so does ImageMagick 6 when it saves this very layout (its descriptor says bottom first).
+    image.channels = Channels::rgba;
+    image.pixels.resize(file.size() - header.header_length);
+    exchange_red_blue(file.subspan(header.header_length), image.pixels);
+  } else {
+    image.channels = Channels::indexed;
+    for (std::size_t entry = header.header_length; entry < kBmpPixelsAt; entry += kBmpEntrySize)
+      image.palette.insert(image.palette.end(), {file[entry + 2], file[entry + 1], file[entry]});
+    // Rows bottom first, each exactly width bytes.
+    image.pixels.reserve(file.size() - kBmpPixelsAt - 1);
+    for (std::size_t row = image.height; row-- > 0;) {
+      const auto start = file.begin() + kBmpPixelsAt + row * image.width;
+      image.pixels.insert(image.pixels.end(), start, start + image.width);
+    }
   }
   return image;
 }
@@ -126,9 +128,10 @@ ReadResult refused(std::string problem) {
 }  // namespace readers
 
 ReadResult read_image(ByteView file, std::string_view name) {
-  if (std::optional<ReadImage> native = read_native(file, expected_of(name))) {
-    const std::string problem = readers::size_problem(native->width, native->height);
-    return checked(problem.empty() ? ReadResult{std::move(native), ""} : readers::refused(problem));
+  if (const HeaderTemplate* layout = native_layout(file, name)) {
+    const std::string problem = readers::size_problem(read_u16le(file, layout->width_offset),
+                                                      read_u16le(file, layout->height_offset));
+    return problem.empty() ? checked({read_native(file, *layout), ""}) : readers::refused(problem);
   }
   if (starts_with(file, "\x89PNG\r\n\x1a\n"))
 #if TEXPORT_READ_PNG_LIBPNG
