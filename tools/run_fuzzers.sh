@@ -1,6 +1,6 @@
 #!/bin/sh
 # Runs every libFuzzer target of a fuzz build (-DTEXPORT_FUZZ=ON) for SECONDS each (default 60),
-# seeded with the examples and the kept regressions.
+# seeded with the examples, the image readers' seeds (fuzz/seeds) and the kept regressions.
 # Usage: tools/run_fuzzers.sh [BUILD_DIR] [SECONDS]
 # Findings (crash-*, leak-*, timeout-*) are written to BUILD_DIR/fuzz-findings; any finding fails.
 set -eu
@@ -15,8 +15,8 @@ for target in "$build"/fuzz/fuzz_*; do
   name=$(basename "$target")
   corpus="$build/fuzz-corpus/$name"
   mkdir -p "$corpus"
-  # Seeds: every example source, whatever its format; each target takes what it can.
-  for seed in "$root"/examples/*; do cp "$seed" "$corpus/" ; done
+  # Seeds: every example source and seed image, whatever its format; each target takes what it can.
+  for seed in "$root"/examples/* "$root"/fuzz/seeds/*; do cp "$seed" "$corpus/" ; done
   for regression in "$root"/tests/regressions/*; do [ -f "$regression" ] && cp "$regression" "$corpus/"; done
   echo "== $name for ${seconds}s"
   if ! "$target" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 -print_final_stats=1 \
