@@ -1,6 +1,9 @@
 // texkit's command line and how it finds sources and names their folders, in process.
 #include <gtest/gtest.h>
 
+#include <set>
+
+#include "driver/import.hpp"
 #include "driver/texkit.hpp"
 #include "encoders.hpp"
 #include "support/files.hpp"
@@ -137,6 +140,91 @@ TEST(Sources, AreFoundInTheirOrder) {
   EXPECT_EQ(find_all({(tree / "notes.txt").string()}, false).problem,
             (tree / "notes.txt").string() +
                 ": not a source: its extension is none of .sfd, .tex, .m32, .m8");
+}
+
+ReadImage image_of(Channels channels, Bytes pixels, Bytes palette = {}) {
+  const std::size_t count = pixels.size() / bytes_per_pixel(channels);
+  return {static_cast<std::uint32_t>(count), 1, channels, std::move(pixels), std::move(palette)};
+}
+
+// One value a pixel: the mapping, or the first pixel that has none, and what --nearest makes.
+TEST(Import, ImagesGiveOneValueAPixelWhereTheyHoldOne) {
+  EXPECT_EQ(to_values(image_of(Channels::grey, {1, 2, 3}), false).pixels, (Bytes{1, 2, 3}));
+  EXPECT_EQ(to_values(image_of(Channels::grey_alpha, {1, 9, 2, 9}), false).pixels, (Bytes{1, 2}));
+  EXPECT_EQ(to_values(image_of(Channels::indexed, {4, 0}, Bytes(6, 7)), false).pixels,
+            (Bytes{4, 0}));
+  EXPECT_EQ(to_values(image_of(Channels::rgba, {5, 5, 5, 0, 6, 6, 6, 1}), false).pixels,
+            (Bytes{5, 6}));
+  const ReadImage coloured = image_of(Channels::rgb, {5, 5, 5, 1, 2, 6});
+  EXPECT_EQ(to_values(coloured, false).problem,
+            "pixel (1, 0) is red 1, green 2, blue 6: one value a pixel needs red, green and blue "
+            "equal (--nearest takes their mean)");
+  const Mapped nearest = to_values(coloured, true);
+  EXPECT_EQ(nearest.pixels, (Bytes{5, 3}));
+  EXPECT_EQ(nearest.changed, 1u);
+}
+
+TEST(Import, ImagesWithoutAlphaKeepTheOriginalsAlpha) {
+  const Bytes original{0, 0, 0, 10, 0, 0, 0, 20};
+  EXPECT_EQ(to_rgba(image_of(Channels::rgb, {1, 2, 3, 4, 5, 6}), original).pixels,
+            (Bytes{1, 2, 3, 10, 4, 5, 6, 20}));
+  EXPECT_EQ(to_rgba(image_of(Channels::rgb, {1, 2, 3}), original).pixels, (Bytes{1, 2, 3, 255}));
+  EXPECT_EQ(to_rgba(image_of(Channels::rgba, {1, 2, 3, 4}), {}).pixels, (Bytes{1, 2, 3, 4}));
+  EXPECT_EQ(to_rgba(image_of(Channels::grey_alpha, {7, 8}), {}).pixels, (Bytes{7, 7, 7, 8}));
+}
+
+// Entries 1 and 2 share a colour; entry 3 is another.
+Bytes palette_sharing() {
+  Bytes palette(kPaletteLength, 0);
+  for (std::size_t entry : {1, 2})
+    std::copy_n(Bytes{50, 60, 70}.begin(), 3, palette.begin() + 3 * entry);
+  std::copy_n(Bytes{200, 0, 0}.begin(), 3, palette.begin() + 9);
+  return palette;
+}
+
+TEST(Import, ColoursAreMappedOntoThePaletteKeepingEachPixelsIndex) {
+  const Bytes palette = palette_sharing();
+  const ReadImage shared = image_of(Channels::rgb, {50, 60, 70, 50, 60, 70, 200, 0, 0});
+  EXPECT_EQ(to_indices(shared, palette, Bytes{2, 9, 3}, false).pixels, (Bytes{2, 1, 3}));
+  EXPECT_EQ(to_indices(shared, palette, {}, false).pixels, (Bytes{1, 1, 3}));
+  const ReadImage off = image_of(Channels::rgb, {190, 5, 0});
+  EXPECT_EQ(to_indices(off, palette, {}, false).problem,
+            "pixel (0, 0) is red 190, green 5, blue 0, a colour the palette does not hold "
+            "(--nearest takes the nearest it holds)");
+  const Mapped nearest = to_indices(off, palette, {}, true);
+  EXPECT_EQ(nearest.pixels, Bytes{3});
+  EXPECT_EQ(nearest.changed, 1u);
+  // A paletted image brings its indices and its own palette, the entries it lacks kept.
+  const Mapped own =
+      to_indices(image_of(Channels::indexed, {0, 1}, {9, 9, 9, 8, 8, 8}), palette, {}, false);
+  EXPECT_EQ(own.pixels, (Bytes{0, 1}));
+  EXPECT_EQ(Bytes(own.palette.begin(), own.palette.begin() + 12),
+            (Bytes{9, 9, 9, 8, 8, 8, 50, 60, 70, 200, 0, 0}));
+}
+
+TEST(Import, ImagesAreMatchedToTheSourcesTheirNamesComeFrom) {
+  const std::set<std::string> here{"walls.sfd", "WALL.TEX", "stone.m32", "tile.m8",
+                                   "a.m8",      "a.m8.tex", "x.sfd",     "x.sfd1.tex"};
+  const auto exists = [&](const std::string& folded) -> std::optional<std::string> {
+    for (const std::string& name : here)
+      if (platform::folded(name) == folded)
+        return name;
+    return std::nullopt;
+  };
+  const auto of = [&](const char* image) {
+    const std::optional<ImageOf> found = source_of(image, exists);
+    return found ? found->source + " " + std::to_string(found->frame) : "none";
+  };
+  EXPECT_EQ(of("walls.sfd3.png"), "walls.sfd 3");
+  EXPECT_EQ(of("WALLS.SFD12.TIF"), "walls.sfd 12");
+  EXPECT_EQ(of("wall.TIF"), "WALL.TEX 1");
+  EXPECT_EQ(of("wall.png"), "WALL.TEX 1");
+  EXPECT_EQ(of("stone.m32.tga"), "stone.m32 1");
+  EXPECT_EQ(of("tile.m8.bmp"), "tile.m8 1");
+  EXPECT_EQ(of("a.m8.png"), "a.m8 1");          // export writes the .m8's image last
+  EXPECT_EQ(of("x.sfd1.png"), "x.sfd1.tex 1");  // and a texture's after a frame's
+  for (const char* image : {"walls.sfd0.png", "walls.sfd.png", "notes.png", "walls.sfd3.txt"})
+    EXPECT_EQ(of(image), "none") << image;
 }
 
 }  // namespace

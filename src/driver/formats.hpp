@@ -2,11 +2,13 @@
 // extension a source is found by, and its converter.
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
 
 #include "convert/m32.hpp"
 #include "convert/m8.hpp"
+#include "convert/rebuild.hpp"
 #include "convert/sfd.hpp"
 #include "convert/tex.hpp"
 #include "io/sink.hpp"
@@ -16,15 +18,31 @@ namespace texport {
 
 struct Format {
   std::string_view extension;
+  PixelKind kind;  // of its pictures
   bool (*convert)(ByteView source, const std::string& name, const Sink& sink);
   std::string (*layout)(ByteView source);  // how a source is stored, in words
+  // The source with the images given in place of its own (import).
+  Rebuilt (*rebuild)(ByteView original, std::span<const Replacement> images);
 };
 
+// A format of one image a source takes one image.
+template <Rebuilt (*rebuild)(ByteView, const Replacement&)>
+Rebuilt rebuild_one(ByteView original, std::span<const Replacement> images) {
+  if (images.size() != 1)
+    return {std::nullopt,
+            "it holds one image, and " + std::to_string(images.size()) + " are given"};
+  return rebuild(original, images[0]);
+}
+
+inline Rebuilt rebuild_frames(ByteView original, std::span<const Replacement> frames) {
+  return sfd::rebuild(original, frames);
+}
+
 inline constexpr Format kFormats[] = {
-    {".sfd", sfd::convert_sfd, sfd::layout},
-    {".tex", tex::convert_tex, tex::layout},
-    {".m32", m32::convert_m32, m32::layout},
-    {".m8", m8::convert_m8, m8::layout},
+    {".sfd", PixelKind::grey, sfd::convert_sfd, sfd::layout, rebuild_frames},
+    {".tex", PixelKind::grey, tex::convert_tex, tex::layout, rebuild_one<tex::rebuild>},
+    {".m32", PixelKind::rgba, m32::convert_m32, m32::layout, rebuild_one<m32::rebuild>},
+    {".m8", PixelKind::indexed, m8::convert_m8, m8::layout, rebuild_one<m8::rebuild>},
 };
 
 // The format of a source name (by its own extension, letter case aside), or none.

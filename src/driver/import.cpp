@@ -259,33 +259,36 @@ bool replacements_of(const Import& job, const Capture& capture, bool nearest, Co
       return false;
     }
     const ReadImage& picture = *read.image;
-    // What the original holds for this image, to keep what the image does not carry.
-    const CapturedPicture* before = nullptr;
-    const std::string native =
-        job.format->extension == ".sfd" ? job.name + std::to_string(image.frame) + ".tif" : "";
-    for (const CapturedPicture& captured : capture.pictures)
-      if (native.empty() || captured.name == native)
-        before = &captured;
+    // What the original holds for this image, to keep what the image does not carry: its
+    // pictures are captured in order, frame 1 first.
+    const CapturedPicture* before =
+        image.frame <= capture.pictures.size() ? &capture.pictures[image.frame - 1] : nullptr;
     const bool same_size =
         before != nullptr && before->width == picture.width && before->height == picture.height;
     Mapped mapped;
-    if (job.format->extension == ".m32")
-      mapped = to_rgba(picture, same_size ? ByteView(before->pixels) : ByteView());
-    else if (job.format->extension == ".m8")
-      mapped = before == nullptr
-                   ? Mapped{{}, {}, 0, "its source holds no image to take a palette from"}
-                   : to_indices(picture, before->palette,
-                                same_size ? ByteView(before->pixels) : ByteView(), nearest);
-    else
-      mapped = to_values(picture, nearest);
+    switch (job.format->kind) {
+      case PixelKind::rgba:
+        mapped = to_rgba(picture, same_size ? ByteView(before->pixels) : ByteView());
+        break;
+      case PixelKind::indexed:
+        mapped = before == nullptr
+                     ? Mapped{{}, {}, 0, "its source holds no image to take a palette from"}
+                     : to_indices(picture, before->palette,
+                                  same_size ? ByteView(before->pixels) : ByteView(), nearest);
+        break;
+      case PixelKind::grey:
+        mapped = to_values(picture, nearest);
+        break;
+    }
     if (!mapped.problem.empty()) {
       console.report(shown_image, Problem::unsupported, mapped.problem);
       return false;
     }
     if (mapped.changed != 0)
-      console.report(shown_image, Problem::note,
-                     counted(mapped.changed, "pixel") + " changed to the nearest " +
-                         (job.format->extension == ".m8" ? "colour of the palette" : "grey"));
+      console.report(
+          shown_image, Problem::note,
+          counted(mapped.changed, "pixel") + " changed to the nearest " +
+              (job.format->kind == PixelKind::indexed ? "colour of the palette" : "grey"));
     if (picture.width > 65535 || picture.height > 65535) {
       console.report(shown_image, Problem::too_large, "more than 65535 on a side");
       return false;
@@ -297,19 +300,6 @@ bool replacements_of(const Import& job, const Capture& capture, bool nearest, Co
                             static_cast<std::uint16_t>(picture.height), pixels, storage.back()});
   }
   return true;
-}
-
-Rebuilt rebuild(const Format& format, ByteView original,
-                std::span<const Replacement> replacements) {
-  if (format.extension == ".sfd")
-    return sfd::rebuild(original, replacements);
-  if (replacements.size() != 1)
-    return {std::nullopt, "more than one image of it"};
-  if (format.extension == ".tex")
-    return tex::rebuild(original, replacements[0]);
-  if (format.extension == ".m32")
-    return m32::rebuild(original, replacements[0]);
-  return m8::rebuild(original, replacements[0]);
 }
 
 }  // namespace
@@ -398,7 +388,7 @@ int import_images(const Arguments& arguments) {
     if (original) {
       job.format->convert(*original, job.name, capture.sink());
       if (replacements_of(job, capture, arguments.nearest, console, storage, replacements)) {
-        Rebuilt rebuilt = rebuild(*job.format, *original, replacements);
+        Rebuilt rebuilt = job.format->rebuild(*original, replacements);
         if (!rebuilt.bytes)
           console.report(job.shown_original, Problem::unsupported,
                          "cannot take its images: " + rebuilt.problem);
