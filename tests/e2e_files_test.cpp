@@ -113,6 +113,24 @@ TEST_F(Files, FullDiskFailsTheImagesThatDoNotFitWithOneLine) {
   expect_no_temporaries(folder.path());
 }
 
+// A template is read again once it has changed: a change made during a run holds from the next
+// image on.
+TEST_F(Files, TemplateChangedDuringARunHoldsFromTheNextImage) {
+  SKIP_UNLESS_LINUX_TOOL();
+  const Bytes changed(kTifTemplate.header_length, 0x33);
+  write_file(folder / "changed", changed);
+  RunOptions options;
+  options.faults = true;
+  options.environment = {"TEXPORT_FAULT_CHANGE=HEADER.TIF",
+                         "TEXPORT_FAULT_REPLACE_WITH=" + (folder / "changed").string()};
+  run_in(folder.path(), shipped_tool(), options);
+  EXPECT_EQ(read_file(folder / "a.sfd1.tif"), tif(frames[0]));
+  for (const int frame : {1, 2})
+    EXPECT_EQ(
+        read_file(folder / ("a.sfd" + std::to_string(frame + 1) + ".tif")),
+        expected_tif(changed, frames[frame].width, frames[frame].height, frames[frame].pixels));
+}
+
 // An existing image the runner may not write is left as it is; root may write anything but a
 // file marked immutable.
 TEST_F(Files, WriteProtectedOutputIsLeftAsItIs) {

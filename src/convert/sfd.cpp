@@ -103,10 +103,10 @@ Layers unpack_layers(ByteView source, LayerStorage& storage, std::uint64_t layer
     if (total > total_limit)
       return {data, depth, total, true};
     // Not zeroed first: unpacking fills every byte of the length it counted.
-    auto next = std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(length));
-    unpack_into(data, MutableBytes(next.get(), static_cast<std::size_t>(length)));
+    FilledBytes next(static_cast<std::size_t>(length));
+    unpack_into(data, next);
     storage = std::move(next);
-    data = ByteView(storage.get(), static_cast<std::size_t>(length));
+    data = storage;
   }
   return {data, depth, 0, false};
 }

@@ -58,7 +58,7 @@ struct Layers {
   std::uint64_t refused_length = 0;
   bool over_total = false;
 };
-using LayerStorage = std::unique_ptr<std::uint8_t[]>;
+using LayerStorage = FilledBytes;
 Layers unpack_layers(ByteView source, LayerStorage& storage, std::uint64_t layer_limit = kMaxLength,
                      std::uint64_t total_limit = kMaxUnpackedInAll);
 

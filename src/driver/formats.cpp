@@ -23,7 +23,7 @@ bool convert_file(const Format& format, const platform::Folder& folder, const st
     return false;
   }
   try {
-    const std::optional<Bytes> source = read_whole_file(folder, name, sink);
+    const std::optional<FilledBytes> source = read_whole_file(folder, name, sink);
     return source && format.convert(*source, name, sink);
   } catch (const std::bad_alloc&) {
     sink.report(name, Problem::too_large, "not enough memory to convert it");

@@ -250,7 +250,8 @@ bool replacements_of(const Import& job, const Capture& capture, bool nearest, Co
         .report = [&](std::string_view, Problem problem,
                       std::string_view what) { console.report(shown_image, problem, what); },
         .make_room = {}};
-    const std::optional<Bytes> file = read_whole_file(*image.folder->folder, image.name, quiet);
+    const std::optional<FilledBytes> file =
+        read_whole_file(*image.folder->folder, image.name, quiet);
     if (!file)
       return false;
     const ReadResult read = read_image(*file, image.name);
@@ -380,7 +381,8 @@ int import_images(const Arguments& arguments) {
         .report = [&](std::string_view, Problem kind,
                       std::string_view what) { console.report(job.shown_original, kind, what); },
         .make_room = {}};
-    const std::optional<Bytes> original = read_whole_file(*job.originals, job.name, about_original);
+    const std::optional<FilledBytes> original =
+        read_whole_file(*job.originals, job.name, about_original);
     Capture capture;
     std::vector<Bytes> storage;
     std::vector<Replacement> replacements;
@@ -396,7 +398,8 @@ int import_images(const Arguments& arguments) {
       }
     }
     if (bytes) {
-      const bool unchanged = *bytes == *original;
+      const ByteView before = *original;
+      const bool unchanged = std::ranges::equal(*bytes, before);
       std::shared_ptr<const platform::Folder> into = job.originals;
       std::string shown_into = job.shown_original;
       if (!arguments.in_place) {

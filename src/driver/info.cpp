@@ -136,7 +136,7 @@ int info(const Arguments& arguments) {
     const Sink sink = capture.sink();
     const std::string shown_name = shown(source.folder->shown + source.name);
     Description description;
-    if (const std::optional<Bytes> bytes =
+    if (const std::optional<FilledBytes> bytes =
             read_whole_file(*source.folder->folder, source.name, sink)) {
       description.layout = source.format->layout(*bytes);
       source.format->convert(*bytes, source.name, sink);

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -12,6 +13,23 @@ namespace texport {
 using Bytes = std::vector<std::uint8_t>;
 using ByteView = std::span<const std::uint8_t>;
 using MutableBytes = std::span<std::uint8_t>;
+
+// Bytes that are not zeroed when they are made, for a buffer filled whole right after (a file
+// read in, a layer unpacked): nothing reads a byte of it before it is filled.
+class FilledBytes {
+ public:
+  FilledBytes() = default;
+  explicit FilledBytes(std::size_t size)
+      : data_(std::make_unique_for_overwrite<std::uint8_t[]>(size)), size_(size) {}
+  std::uint8_t* data() { return data_.get(); }
+  std::size_t size() const { return size_; }
+  operator ByteView() const { return {data_.get(), size_}; }
+  operator MutableBytes() { return {data_.get(), size_}; }
+
+ private:
+  std::unique_ptr<std::uint8_t[]> data_;
+  std::size_t size_ = 0;
+};
 
 // Largest file, unpacked layer or output we handle: lengths travel as signed 32-bit counts.
 inline constexpr std::uint64_t kMaxLength = 0x7FFF'FFFFu;

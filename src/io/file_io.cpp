@@ -34,8 +34,8 @@ WriteResult failed(std::string_view action, const std::error_code& error) {
 
 }  // namespace
 
-std::optional<Bytes> read_whole_file(const platform::Folder& folder, const std::string& name,
-                                     const Sink& sink) {
+std::optional<FilledBytes> read_whole_file(const platform::Folder& folder, const std::string& name,
+                                           const Sink& sink) {
   platform::File file;
   std::uint64_t size = 0;
   if (const std::error_code error = platform::open_for_reading(folder, name, file, size)) {
@@ -46,7 +46,7 @@ std::optional<Bytes> read_whole_file(const platform::Folder& folder, const std::
     sink.report(name, Problem::too_large, std::to_string(size) + " bytes, 2 GiB or more");
     return std::nullopt;
   }
-  Bytes bytes(static_cast<std::size_t>(size));
+  FilledBytes bytes(static_cast<std::size_t>(size));
   if (const std::error_code error = platform::read_exactly(file, bytes)) {
     sink.report(name, Problem::cannot, "read: " + error.message());
     return std::nullopt;

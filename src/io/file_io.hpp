@@ -13,8 +13,8 @@ namespace texport {
 
 // Reads a file whole. A file that cannot be opened or read, that is no regular file, or that is
 // 2 GiB or more (refused from its size, unread) is reported through `sink` and gives nullopt.
-std::optional<Bytes> read_whole_file(const platform::Folder& folder, const std::string& name,
-                                     const Sink& sink);
+std::optional<FilledBytes> read_whole_file(const platform::Folder& folder, const std::string& name,
+                                           const Sink& sink);
 
 struct WriteResult {
   Written written = Written::yes;

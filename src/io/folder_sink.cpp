@@ -88,7 +88,7 @@ Written FolderSink::write(const Place& place, Record* record, const Picture& pic
         place.shown_templates + std::string(header_template.file_name);
     TemplateRead read;
     if (place.templates != nullptr)
-      read = read_template(header_template, *place.templates);
+      read = template_of(place, header_template);
     header = image_header(header_template, place.templates != nullptr ? &read : nullptr, picture);
     // A template missing from every folder of a tree is said once, not once a folder.
     if (!header.unusable.empty())
@@ -126,6 +126,24 @@ Written FolderSink::write(const Place& place, Record* record, const Picture& pic
     if (const std::string caveat = native_caveat(picture); !caveat.empty())
       report(record, shown_name, Problem::note, caveat);
   return Written::yes;
+}
+
+TemplateRead FolderSink::template_of(const Place& place, const HeaderTemplate& header_template) {
+  const std::string name(header_template.file_name);
+  const std::string key = place.shown_templates + '/' + name;
+  const std::optional<platform::FileVersion> version = platform::version_of(*place.templates, name);
+  if (version) {
+    const std::lock_guard lock(mutex_);
+    if (const auto found = templates_read_.find(key);
+        found != templates_read_.end() && found->second.version == *version)
+      return found->second.read;
+  }
+  TemplateRead read = read_template(header_template, *place.templates);
+  if (version && !read.error) {
+    const std::lock_guard lock(mutex_);
+    templates_read_[key] = {*version, read};
+  }
+  return read;
 }
 
 bool FolderSink::make_room(const Place& place, Record* record, std::string_view name,

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "io/sink.hpp"
+#include "io/templates.hpp"
 #include "platform/console.hpp"
 #include "platform/files.hpp"
 
@@ -68,6 +69,7 @@ class FolderSink {
   bool make_room(const Place& place, Record* record, std::string_view name,
                  const EachPicture& pictures);
   std::string output_name(const std::string& native_name) const;
+  TemplateRead template_of(const Place& place, const HeaderTemplate& header_template);
   std::uint64_t length_of(const Picture& picture) const;
   bool replaces_template(const Place& place, const std::string& name) const;
   void say(Record* record, platform::Stream stream, std::string text, std::string once = {});
@@ -82,6 +84,13 @@ class FolderSink {
   // The names written in this run, by output folder and letter case folded.
   std::unordered_map<std::string, std::vector<std::string>> written_;
   std::set<std::string> said_once_;
+  // The templates read, by folder as shown and name, with the version of the file they were
+  // read from: a template is read again only once it has changed.
+  struct ReadTemplate {
+    platform::FileVersion version;
+    TemplateRead read;
+  };
+  std::unordered_map<std::string, ReadTemplate> templates_read_;
   bool output_failed_ = false;
 };
 

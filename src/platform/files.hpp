@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <system_error>
@@ -109,6 +110,15 @@ void remove_new_file(const Folder& folder, const std::string& temporary);
 // True when both names lead to one existing file (a folder may ignore letter case).
 bool same_file(const Folder& folder, const std::string& a, const Folder& other,
                const std::string& b);
+
+// What tells one version of a regular file from another: which file it is, its size and when it
+// was last changed. None for a name that is no regular file of its own (a link), or where the
+// system cannot tell (Windows): such a file is read anew each time.
+struct FileVersion {
+  std::uint64_t device = 0, file = 0, size = 0, modified = 0, changed = 0;
+  bool operator==(const FileVersion&) const = default;
+};
+std::optional<FileVersion> version_of(const Folder& folder, const std::string& name);
 
 // Bytes the regular file `name` takes on its disk; 0 when there is none.
 std::uint64_t disk_use(const Folder& folder, const std::string& name);

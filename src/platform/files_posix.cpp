@@ -235,6 +235,21 @@ bool same_file(const Folder& folder, const std::string& a, const Folder& other,
          first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
+std::optional<FileVersion> version_of(const Folder& folder, const std::string& name) {
+  struct stat info {};
+  if (::fstatat(at(folder), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+      !S_ISREG(info.st_mode))
+    return std::nullopt;
+  const auto nanoseconds = [](const timespec& time) {
+    return static_cast<std::uint64_t>(time.tv_sec) * 1'000'000'000u +
+           static_cast<std::uint64_t>(time.tv_nsec);
+  };
+  return FileVersion{static_cast<std::uint64_t>(info.st_dev),
+                     static_cast<std::uint64_t>(info.st_ino),
+                     static_cast<std::uint64_t>(info.st_size), nanoseconds(info.st_mtim),
+                     nanoseconds(info.st_ctim)};
+}
+
 std::uint64_t disk_use(const Folder& folder, const std::string& name) {
   struct stat info {};
   if (::fstatat(at(folder), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||

@@ -202,6 +202,10 @@ bool same_file(const Folder& folder, const std::string& a, const Folder& other,
          first.nFileIndexLow == second.nFileIndexLow;
 }
 
+std::optional<FileVersion> version_of(const Folder&, const std::string&) {
+  return std::nullopt;
+}
+
 std::uint64_t disk_use(const Folder& folder, const std::string& name) {
   WIN32_FILE_ATTRIBUTE_DATA info{};
   if (!GetFileAttributesExW(native(folder, name).c_str(), GetFileExInfoStandard, &info) ||

@@ -10,6 +10,8 @@
 //   TEXPORT_FAULT_INTERRUPT=SIGNAL    the signal of that number arrives while the first created
 //                                     file is half written
 //   TEXPORT_FAULT_SLOW_MS=N           every write into a created file takes N ms more
+//   TEXPORT_FAULT_CHANGE=NAME         NAME is replaced by the file at TEXPORT_FAULT_REPLACE_WITH
+//                                     once the first image has taken its name
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -113,6 +115,17 @@ ssize_t writev(int file, const iovec* parts, int count) {
   }
   disk_bytes_written += total;
   return real(file, parts, count);
+}
+
+int renameat(int from_folder, const char* from, int to_folder, const char* to) {
+  static bool changed = false;
+  const int result = next<int (*)(int, const char*, int, const char*)>("renameat")(
+      from_folder, from, to_folder, to);
+  if (const char* name = getenv("TEXPORT_FAULT_CHANGE"); !changed && name != nullptr) {
+    changed = true;
+    rename(getenv("TEXPORT_FAULT_REPLACE_WITH"), name);
+  }
+  return result;
 }
 
 int fstatvfs(int file, struct statvfs* info) {
