@@ -30,6 +30,7 @@ import argparse
 import filecmp
 import os
 import resource
+import shlex
 import shutil
 import statistics
 import subprocess
@@ -67,10 +68,11 @@ def summary(times):
 
 
 def peak_memory_kib(tool, cwd):
-    """The tool's own peak resident memory (VmHWM), read while it waits at its prompt.
+    """The tool's own peak resident memory (VmHWM), read while it waits at its prompt; None for
+    a tool that ends without one (texkit).
 
     A forked child's rusage would also count this script's memory from before the exec."""
-    child = subprocess.Popen([tool], cwd=cwd, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+    child = subprocess.Popen(tool, cwd=cwd, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                              stderr=subprocess.DEVNULL)
     prompt = b""
     while b"ress any key" not in prompt:
@@ -78,8 +80,10 @@ def peak_memory_kib(tool, cwd):
         if not chunk:
             break
         prompt += chunk
-    with open(f"/proc/{child.pid}/status") as status:
-        peak = next(int(line.split()[1]) for line in status if line.startswith("VmHWM:"))
+    peak = None
+    if b"ress any key" in prompt:
+        with open(f"/proc/{child.pid}/status") as status:
+            peak = next(int(line.split()[1]) for line in status if line.startswith("VmHWM:"))
     child.stdin.close()
     child.wait()
     return peak
@@ -93,7 +97,7 @@ def link_corpus(corpus, folder):
 def outputs_of(tool, corpus, folder, sources):
     """Runs the tool once, untimed, over the corpus in `folder`: its outputs' names."""
     link_corpus(corpus, folder)
-    run_quietly([tool], folder)
+    run_quietly(tool, folder)
     return sorted(name for name in os.listdir(folder) if name not in sources)
 
 
@@ -107,13 +111,15 @@ def main():
     corpus_kind.add_argument("--other-formats", action="store_true",
                              help="50 each of .tex, .m32 and .m8, no .sfd")
     parser.add_argument("--tool", action="append", default=[],
-                        help="a tool to time (repeatable); default BUILD/texport_all_passes")
+                        help="a tool to time, with its arguments if any, as one word (repeatable; "
+                             "'build/texkit export -j 2'); default BUILD/texport_all_passes")
     parser.add_argument("--scratch", default="/dev/shm" if os.path.isdir("/dev/shm") else None,
                         help="where to work (default: /dev/shm where there is one)")
     args = parser.parse_args()
     build = os.path.abspath(args.build)
-    tools = [os.path.abspath(tool) for tool in args.tool] or [
-        os.path.join(build, "texport_all_passes")]
+    tools = [tuple([os.path.abspath(words[0])] + words[1:])
+             for words in (shlex.split(tool) for tool in args.tool)] or [
+        (os.path.join(build, "texport_all_passes"),)]
     make_corpus = os.path.join(build, "bench", "make_corpus")
 
     with tempfile.TemporaryDirectory(prefix="texport-bench-", dir=args.scratch) as scratch:
@@ -149,7 +155,7 @@ def main():
             for tool in tools[run % len(tools):] + tools[:run % len(tools)]:
                 link_corpus(corpus, folder)
                 subprocess.run(["sync"], check=False)
-                tool_times[tool].append(run_timed([tool], folder))
+                tool_times[tool].append(run_timed(list(tool), folder))
                 shutil.rmtree(folder)
                 subprocess.run(["sync"], check=False)
                 copy_times[tool].append(run_timed(["cp", "-R", baseline, folder], scratch))
@@ -177,9 +183,10 @@ def main():
             ratio = statistics.median(
                 tool_wall / copy_wall
                 for (tool_wall, _), (copy_wall, _) in zip(tool_times[tool], copy_times[tool]))
-            print(f"{tool}: {summary(tool_times[tool])} over {args.runs} runs, "
-                  f"ratio to the copy {ratio:.2f}, "
-                  f"peak memory {peak_kib} KiB (bound: {bound_kib} KiB)")
+            memory = (f"peak memory {peak_kib} KiB (bound: {bound_kib} KiB)"
+                      if peak_kib is not None else "peak memory not read (no prompt to read it at)")
+            print(f"{' '.join(tool)}: {summary(tool_times[tool])} over {args.runs} runs, "
+                  f"ratio to the copy {ratio:.2f}, {memory}")
 
 
 if __name__ == "__main__":
