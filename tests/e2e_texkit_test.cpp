@@ -313,12 +313,12 @@ TEST(Texkit, InfoInJsonAgreesWithWhatExportWrites) {
 TEST(Texkit, ProgressIsShownOnATerminalOnly) {
   SKIP_UNLESS_LINUX_TOOL();
   TempFolder folder;
-  for (int i = 0; i < 6; ++i)
+  for (int i = 0; i < 7; ++i)
     write_file(folder / (std::to_string(i) + ".sfd"), samples::sfd_container({{1, 1, {4}}}));
   RunOptions piped;
   piped.arguments = {"export", "-j", "1", "--no-templates"};
   piped.faults = true;
-  piped.environment = {"TEXPORT_FAULT_SLOW_MS=60"};
+  piped.environment = {"TEXPORT_FAULT_SLOW_MS=45"};
   EXPECT_EQ(run_in(folder.path(), texkit_tool(), piped).err, "");
 
   const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
@@ -332,7 +332,7 @@ TEST(Texkit, ProgressIsShownOnATerminalOnly) {
     ::dup2(::open("/dev/null", O_RDONLY), 0);
     ::chdir(folder.path().c_str());
     ::setenv("LD_PRELOAD", TEXPORT_FAULT_SHIM, 1);
-    ::setenv("TEXPORT_FAULT_SLOW_MS", "60", 1);
+    ::setenv("TEXPORT_FAULT_SLOW_MS", "45", 1);
     ::execl(texkit_tool().c_str(), "texkit", "export", "-j", "1", "--no-templates", nullptr);
     _exit(127);
   }
@@ -342,12 +342,12 @@ TEST(Texkit, ProgressIsShownOnATerminalOnly) {
     seen.append(buffer, static_cast<std::size_t>(got));
   ::waitpid(child, nullptr, 0);
   ::close(terminal);
-  EXPECT_NE(seen.find(" of 6 sources, "), std::string::npos) << seen;
+  EXPECT_NE(seen.find(" of 7 sources, "), std::string::npos) << seen;
   // What is left on the line at the end is the closing line alone.
   ASSERT_TRUE(seen.ends_with("\r\n")) << seen;
   seen.resize(seen.size() - 2);
   EXPECT_EQ(seen.substr(seen.rfind('\r') + 1),
-            "texkit: done: 6 sources read, 6 images written, 0 sources with problems");
+            "texkit: done: 7 sources read, 7 images written, 0 sources with problems");
 }
 
 }  // namespace

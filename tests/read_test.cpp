@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
+#include <memory>
 
 #include "encoders.hpp"
 #include "io/image_read.hpp"
@@ -233,102 +235,127 @@ TEST_P(Refusal, SaysWhy) {
 }
 TEXPORT_ROWS(Refusal, kRefusalRows);
 
-// Images saved by Pillow or ImageMagick from our pixels ({in}, 5 x 3; {pal} the palette) as {out}.
+// Images saved by Pillow or ImageMagick from our pixels (5 x 3), all made at once before the rows
+// run (a program started for each would cost more than the rows themselves).
 struct Resaved {
-  std::string command;
+  bool pillow;          // else ImageMagick's convert
+  std::string format;   // Pillow's mode ("L"), or convert's raw format ("gray")
+  std::string options;  // Pillow's save() arguments, or convert's options
   Bytes palette;
   Read read;
+  std::string out_prefix = "";  // convert's output format, where the name does not say it
 };
 using ResavedRow = testing::Row<Resaved>;
 
-std::string pillow(const std::string& mode, const std::string& options) {
-  return "/usr/bin/python3 -c 'import sys; from PIL import Image; "
-         "im = Image.frombytes(sys.argv[1], (5, 3), open(sys.argv[2], \"rb\").read()); "
-         "im.putpalette(open(sys.argv[3], \"rb\").read()) if im.mode == \"P\" else None; "
-         "im.save(sys.argv[4], **" +
-         options + ")' '" + mode + "' {in} {pal} {out}";
-}
-std::string magick(const std::string& raw, const std::string& options,
-                   const std::string& out = "{out}") {
-  return "convert -size 5x3 -depth 8 " + raw + ":{in} " + options + " " + out;
-}
-const std::string kLzw = R"({"compression": "tiff_lzw"})";
-const std::string kDeflate = R"({"compression": "tiff_adobe_deflate"})";
-const std::string kRle = R"({"compression": "tga_rle"})";
+const std::string kLzw = R"("compression": "tiff_lzw")";
+const std::string kDeflate = R"("compression": "tiff_adobe_deflate")";
+const std::string kRle = R"("compression": "tga_rle")";
 
 const ResavedRow kResavedRows[] = {
-    {"tiff uncompressed", kGrey, {pillow("L", "{}"), {}, {"a.tif", image(Channels::grey, kGrey)}}},
-    {"tiff lzw", kGrey, {pillow("L", kLzw), {}, {"a.tif", image(Channels::grey, kGrey)}}},
-    {"tiff deflate", kGrey, {pillow("L", kDeflate), {}, {"a.tif", image(Channels::grey, kGrey)}}},
+    {"tiff uncompressed", kGrey, {true, "L", "", {}, {"a.tif", image(Channels::grey, kGrey)}}},
+    {"tiff lzw", kGrey, {true, "L", kLzw, {}, {"a.tif", image(Channels::grey, kGrey)}}},
+    {"tiff deflate", kGrey, {true, "L", kDeflate, {}, {"a.tif", image(Channels::grey, kGrey)}}},
     {"tiff min is white",
      kGrey,
-     {magick("gray", "-define tiff:photometric=min-is-white"),
+     {false,
+      "gray",
+      "-define tiff:photometric=min-is-white",
       {},
       {"a.tif", image(Channels::grey, kGrey)}}},
     {"tiff paletted",
      kGrey,
-     {pillow("P", "{}"), kPalette, {"a.tif", image(Channels::indexed, kGrey, kPalette)}}},
-    {"tiff rgb", kRgb, {pillow("RGB", kLzw), {}, {"a.tif", image(Channels::rgb, kRgb)}}},
-    {"tiff rgba", kRgba, {pillow("RGBA", "{}"), {}, {"a.tif", image(Channels::rgba, kRgba)}}},
+     {true, "P", "", kPalette, {"a.tif", image(Channels::indexed, kGrey, kPalette)}}},
+    {"tiff rgb", kRgb, {true, "RGB", kLzw, {}, {"a.tif", image(Channels::rgb, kRgb)}}},
+    {"tiff rgba", kRgba, {true, "RGBA", "", {}, {"a.tif", image(Channels::rgba, kRgba)}}},
     {"tiff in tiles",
      kGrey,
-     {magick("gray", "-define tiff:tile-geometry=16x16"), {}, {"a.tif", {{}, "a TIFF in tiles"}}}},
+     {false, "gray", "-define tiff:tile-geometry=16x16", {}, {"a.tif", {{}, "a TIFF in tiles"}}}},
     {"tiff in planes",
      kRgb,
-     {magick("rgb", "-interlace plane"),
+     {false,
+      "rgb",
+      "-interlace plane",
       {},
       {"a.tif", {{}, "a TIFF with its samples in separate planes"}}}},
     {"tiff cmyk",
      kRgb,
-     {magick("rgb", "-colorspace CMYK"),
+     {false,
+      "rgb",
+      "-colorspace CMYK",
       {},
       {"a.tif", {{}, "a TIFF of photometric interpretation 5 with 4 samples a pixel"}}}},
-    {"tga rle", kRgba, {pillow("RGBA", kRle), {}, {"a.tga", image(Channels::rgba, kRgba)}}},
+    {"tga rle", kRgba, {true, "RGBA", kRle, {}, {"a.tga", image(Channels::rgba, kRgba)}}},
     {"tga uncompressed by ImageMagick, in the tool's own layout",
      kRgba,
-     {magick("rgba", "-compress none"), {}, {"a.tga", image(Channels::rgba, kRgba)}}},
-    {"bmp v3 24 bits", kRgb, {pillow("RGB", "{}"), {}, {"a.bmp", image(Channels::rgb, kRgb)}}},
+     {false, "rgba", "-compress none", {}, {"a.tga", image(Channels::rgba, kRgba)}}},
+    {"bmp v3 24 bits", kRgb, {true, "RGB", "", {}, {"a.bmp", image(Channels::rgb, kRgb)}}},
     {"bmp v3 8 bits",
      kGrey,
-     {pillow("P", "{}"), kPalette, {"a.bmp", image(Channels::rgb, coloured(kGrey, kPalette))}}},
-    {"bmp v5 32 bits", kRgba, {magick("rgba", ""), {}, {"a.bmp", image(Channels::rgba, kRgba)}}},
+     {true, "P", "", kPalette, {"a.bmp", image(Channels::rgb, coloured(kGrey, kPalette))}}},
+    {"bmp v5 32 bits", kRgba, {false, "rgba", "", {}, {"a.bmp", image(Channels::rgba, kRgba)}}},
     {"png paletted 4 bits",
      kIndices16,
-     {pillow("P", "{}"), kPalette16, {"a.png", paletted_png(kIndices16, kPalette16)}}},
-    {"png 16 bits", kGrey16, {pillow("I;16", "{}"), {}, {"a.png", image(Channels::grey, kGrey)}}},
+     {true, "P", "", kPalette16, {"a.png", paletted_png(kIndices16, kPalette16)}}},
+    {"png 16 bits", kGrey16, {true, "I;16", "", {}, {"a.png", image(Channels::grey, kGrey)}}},
     {"png grey and alpha",
      kGreyAlpha,
-     {pillow("LA", "{}"), {}, {"a.png", image(Channels::grey_alpha, kGreyAlpha)}}},
+     {true, "LA", "", {}, {"a.png", image(Channels::grey_alpha, kGreyAlpha)}}},
     {"png interlaced",
      kRgb,
-     {magick("rgb", "-interlace PNG", "PNG24:{out}"), {}, {"a.png", image(Channels::rgb, kRgb)}}},
+     {false, "rgb", "-interlace PNG", {}, {"a.png", image(Channels::rgb, kRgb)}, "PNG24:"}},
 };
 
-class ResavedImage : public ::testing::TestWithParam<ResavedRow> {};
+class ResavedImage : public ::testing::TestWithParam<ResavedRow> {
+ protected:
+  // Row i's input as i.in (and i.pal), its image as i.NAME.
+  static void SetUpTestSuite() {
+    folder_ = std::make_unique<testing::TempFolder>();
+    pillow_ = std::system("/usr/bin/python3 -c 'import PIL' >/dev/null 2>&1") == 0;
+    std::string script = "from PIL import Image\n", magick = "true";
+    for (std::size_t i = 0; i < std::size(kResavedRows); ++i) {
+      const ResavedRow& row = kResavedRows[i];
+      const Resaved& how = row.want;
+      const std::string at = (*folder_ / std::to_string(i)).string();
+      testing::write_file(at + ".in", row.source);
+      testing::write_file(at + ".pal", how.palette);
+      if (how.pillow)
+        script +=
+            "i = Image.frombytes('" + how.format + "', (5, 3), open('" + at +
+            ".in', 'rb').read())\n" +
+            (how.palette.empty() ? "" : "i.putpalette(open('" + at + ".pal', 'rb').read())\n") +
+            "i.save('" + at + "." + how.read.name + "', **{" + how.options + "})\n";
+      else
+        magick += "; convert -size 5x3 -depth 8 " + how.format + ":'" + at + ".in' " + how.options +
+                  " '" + how.out_prefix + at + "." + how.read.name + "'";
+    }
+    testing::write_file(*folder_ / "save.py", Bytes(script.begin(), script.end()));
+    if (pillow_)
+      std::system(
+          ("/usr/bin/python3 '" + (*folder_ / "save.py").string() + "' 2>/dev/null").c_str());
+    if (testing::reader_installed())
+      std::system((magick + " 2>/dev/null").c_str());
+  }
+  static void TearDownTestSuite() { folder_.reset(); }
+
+  static std::unique_ptr<testing::TempFolder> folder_;
+  static bool pillow_;
+};
+std::unique_ptr<testing::TempFolder> ResavedImage::folder_;
+bool ResavedImage::pillow_ = false;
+
 TEST_P(ResavedImage, ReadsExactly) {
   const ResavedRow& row = GetParam();
-  const bool by_pillow = row.want.command.starts_with("/usr/bin/python3");
-  static const bool pillow_installed =
-      std::system("/usr/bin/python3 -c 'import PIL' >/dev/null 2>&1") == 0;
-  if (by_pillow ? !pillow_installed : !testing::reader_installed())
-    GTEST_SKIP() << (by_pillow ? "Pillow (python3-pil)" : "ImageMagick's convert")
+  if (row.want.pillow ? !pillow_ : !testing::reader_installed())
+    GTEST_SKIP() << (row.want.pillow ? "Pillow (python3-pil)" : "ImageMagick's convert")
                  << " is not installed";
   if (!TEXPORT_READ_TIFF && row.want.read.name.ends_with(".tif"))
     GTEST_SKIP() << "this build reads no TIFF";
-  const testing::TempFolder folder;
-  const std::string& name = row.want.read.name;
-  std::string command = row.want.command;
-  const std::pair<std::string, std::string> paths[] = {
-      {"{in}", "in"}, {"{pal}", "pal"}, {"{out}", name}};
-  for (const auto& [token, file] : paths) {
-    const std::string path = (folder / file).string();
-    for (std::size_t at; (at = command.find(token)) != std::string::npos;)
-      command.replace(at, token.size(), path);
-  }
-  testing::write_file(folder / "in", row.source);
-  testing::write_file(folder / "pal", row.want.palette);
-  ASSERT_EQ(std::system((command + " 2>/dev/null").c_str()), 0) << command;
-  expect_read(testing::read_file(folder / name), row.want.read);
+  const auto index = std::find_if(std::begin(kResavedRows), std::end(kResavedRows),
+                                  [&](const ResavedRow& each) { return each.name == row.name; }) -
+                     std::begin(kResavedRows);
+  const std::filesystem::path image = *folder_ / (std::to_string(index) + "." + row.want.read.name);
+  ASSERT_TRUE(std::filesystem::exists(image)) << image;
+  expect_read(testing::read_file(image), row.want.read);
 }
 TEXPORT_ROWS(ResavedImage, kResavedRows);
 

@@ -4,10 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <initializer_list>
 #include <map>
-#include <regex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -35,7 +35,11 @@ struct Row {
 
 // A row's test name: its name with every character but letters and digits made '_'.
 inline std::string row_name(const char* name) {
-  return std::regex_replace(name, std::regex("[^A-Za-z0-9]"), "_");
+  std::string test_name = name;
+  for (char& c : test_name)
+    if (!std::isalnum(static_cast<unsigned char>(c)))
+      c = '_';
+  return test_name;
 }
 #define TEXPORT_ROWS(Suite, rows)                                                         \
   INSTANTIATE_TEST_SUITE_P(Rows, Suite, ::testing::ValuesIn(rows), [](const auto& info) { \
