@@ -22,10 +22,10 @@
 #include <string_view>
 #include <vector>
 
-#include "io/native.hpp"
 #include "convert/sfd.hpp"
 #include "convert/tex.hpp"
 #include "encoders.hpp"
+#include "io/native.hpp"
 #include "test_cards.hpp"
 #include "texture_pixels.hpp"
 

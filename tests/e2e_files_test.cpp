@@ -39,16 +39,6 @@ class Files : public ::testing::Test {
   }
 };
 
-TEST_F(Files, ExistingOutputIsReplacedWholeAndKeepsItsPermissions) {
-  write_file(folder / "a.sfd2.tif", Bytes(5000, 0xAB));
-  fs::permissions(folder / "a.sfd2.tif", fs::perms(0640));
-  const RunResult run = run_in(folder.path(), shipped_tool());
-  EXPECT_EQ(read_file(folder / "a.sfd2.tif"), tif(frames[1]));
-  if (!windows_tool()) {
-    EXPECT_EQ(fs::status(folder / "a.sfd2.tif").permissions(), fs::perms(0640));
-  }
-}
-
 TEST_F(Files, OutputNameTakenByAFolderIsLeftAlone) {
   fs::create_directory(folder / "a.sfd2.tif");
   write_file(folder / "a.sfd2.tif" / "keep", Bytes{1, 2, 3});

@@ -25,12 +25,6 @@ void copy_file_into(const TempFolder& folder, const Names&... names) {
   (fs::copy_file(fs::path(TEXPORT_EXAMPLES_DIR) / names, folder / names), ...);
 }
 
-RunResult texkit(const fs::path& folder, std::vector<std::string> arguments) {
-  RunOptions options;
-  options.arguments = std::move(arguments);
-  return run_in(folder, texkit_tool(), options);
-}
-
 // Sources of every format and form: the examples, and packed .sfd of one to three layers and
 // several signs, packed .tex of several signs, every .m32 layout.
 std::map<std::string, Bytes> corpus() {
@@ -61,8 +55,8 @@ TEST(Import, AnUneditedExportGivesBackEverySourceByteForByte) {
     const std::map<std::string, Bytes> sources = corpus();
     for (const auto& [name, bytes] : sources)
       write_file(folder / name, bytes);
-    texkit(folder.path(), {"export", "--format", format});
-    const RunResult run = texkit(folder.path(), {"import"});
+    texkit_in(folder.path(), {"export", "--format", format});
+    const RunResult run = texkit_in(folder.path(), {"import"});
     EXPECT_EQ(run.exit_status, 0) << format << run.err;
     EXPECT_EQ(files_in(folder / "imported"), sources) << format;
   }
@@ -82,7 +76,7 @@ TEST(Import, EditsMadeElsewhereComeBackAndNothingElseChanges) {
   TempFolder folder;
   copy_file_into(folder, "walls.sfd", "packed.tex", "stone.m32", "tile.m8");
   const std::map<std::string, Bytes> before = files_in(folder.path());
-  texkit(folder.path(), {"export", "--format", "png"});
+  texkit_in(folder.path(), {"export", "--format", "png"});
   // A frame as an LZW TIFF, a texture as PNG, an .m32 as a TGA packed with runs, an .m8 as a
   // paletted BMP.
   ASSERT_TRUE(edit_with_pillow(folder.path(),
@@ -96,7 +90,7 @@ TEST(Import, EditsMadeElsewhereComeBackAndNothingElseChanges) {
                                "i.save('tile.m8.bmp')\n"));
   for (const char* name : {"walls.sfd2.png", "stone.m32.png", "tile.m8.png"})
     fs::remove(folder / name);
-  const RunResult run = texkit(folder.path(), {"import", "-o", "edited"});
+  const RunResult run = texkit_in(folder.path(), {"import", "-o", "edited"});
   EXPECT_EQ(run.exit_status, 0) << run.err;
   // Exported again, the edited sources show the edits, and every other image is as it was.
   TempFolder first, again;
@@ -104,8 +98,8 @@ TEST(Import, EditsMadeElsewhereComeBackAndNothingElseChanges) {
     write_file(first / name, bytes);
     write_file(again / name, read_file(folder / "edited" / name));
   }
-  texkit(first.path(), {"export", "--format", "png"});
-  texkit(again.path(), {"export", "--format", "png"});
+  texkit_in(first.path(), {"export", "--format", "png"});
+  texkit_in(again.path(), {"export", "--format", "png"});
   // Pillow makes the same edits on the first export and says where the two exports differ.
   const fs::path differences = again / "differences";
   ASSERT_TRUE(edit_with_pillow(
@@ -132,14 +126,14 @@ TEST(Import, WhatASourceCannotHoldIsRefusedOrWithNearestMapped) {
     GTEST_SKIP() << "no image editor (Python's imaging library) installed";
   TempFolder folder;
   copy_file_into(folder, "walls.sfd", "tile.m8", "plain.tex");
-  texkit(folder.path(), {"export", "--format", "png"});
+  texkit_in(folder.path(), {"export", "--format", "png"});
   ASSERT_TRUE(edit_with_pillow(folder.path(),
                                "i = Image.open('walls.sfd1.png').convert('RGB'); "
                                "i.putpixel((2, 1), (10, 20, 30)); i.save('walls.sfd1.png')\n"
                                "i = Image.open('tile.m8.png').convert('RGB'); "
                                "i.putpixel((4, 0), (1, 2, 3)); i.save('tile.m8.png')\n"
                                "Image.new('L', (600, 40)).save('plain.png')\n"));
-  const RunResult refused = texkit(folder.path(), {"import"});
+  const RunResult refused = texkit_in(folder.path(), {"import"});
   EXPECT_EQ(refused.exit_status, 1);
   EXPECT_EQ(
       refused.err,
@@ -151,7 +145,7 @@ TEST(Import, WhatASourceCannotHoldIsRefusedOrWithNearestMapped) {
       "value a pixel needs red, green and blue equal (--nearest takes their mean)\n");
   EXPECT_FALSE(fs::exists(folder / "imported" / "walls.sfd"));
   fs::remove(folder / "plain.png");
-  const RunResult nearest = texkit(folder.path(), {"import", "--nearest"});
+  const RunResult nearest = texkit_in(folder.path(), {"import", "--nearest"});
   EXPECT_EQ(nearest.exit_status, 0);
   EXPECT_EQ(nearest.err,
             "texkit: tile.m8.png: 1 pixel changed to the nearest colour of the palette\n"
@@ -164,15 +158,15 @@ TEST(Import, InPlaceKeepsTheOriginalAndADryRunWritesNothing) {
   TempFolder folder;
   copy_file_into(folder, "walls.sfd");
   const Bytes original = read_file(folder / "walls.sfd");
-  texkit(folder.path(), {"export", "--no-templates"});
+  texkit_in(folder.path(), {"export", "--no-templates"});
   Bytes frame = read_file(folder / "walls.sfd2.tif");
   frame[1706 + 10] ^= 0xFF;
   write_file(folder / "walls.sfd2.tif", frame);
-  const RunResult dry = texkit(folder.path(), {"import", "--in-place", "--dry-run"});
+  const RunResult dry = texkit_in(folder.path(), {"import", "--in-place", "--dry-run"});
   EXPECT_EQ(dry.out, "walls.sfd: would be replaced\n");
   EXPECT_EQ(read_file(folder / "walls.sfd"), original);
   for (const char* backup : {"walls.sfd.bak", "walls.sfd.2.bak"}) {
-    const RunResult run = texkit(folder.path(), {"import", "--in-place"});
+    const RunResult run = texkit_in(folder.path(), {"import", "--in-place"});
     EXPECT_EQ(run.exit_status, 0) << run.err;
     EXPECT_TRUE(fs::exists(folder / backup)) << backup;
     frame[1706 + 10] ^= 0x0F;
@@ -181,7 +175,7 @@ TEST(Import, InPlaceKeepsTheOriginalAndADryRunWritesNothing) {
   EXPECT_EQ(read_file(folder / "walls.sfd.bak"), original);
   EXPECT_NE(read_file(folder / "walls.sfd"), original);
   EXPECT_FALSE(fs::exists(folder / "imported"));
-  EXPECT_EQ(texkit(folder.path(), {"import", "nowhere"}).exit_status, 2);
+  EXPECT_EQ(texkit_in(folder.path(), {"import", "nowhere"}).exit_status, 2);
 }
 
 }  // namespace

@@ -62,12 +62,10 @@ const ParseRow kParseRows[] = {
     {"help of a command names the program", {}, {{"export", "--help"}, 0, "Usage: texkit export"}},
     {"version", {}, {{"--version"}, 0, "texkit "}},
     {"no command", {}, {{}, 2, "Usage: texkit"}},
-    {"an unknown option", {}, {{"export", "--bogus"}, 2, "Usage: texkit export [OPTIONS]"}},
     {"an unknown format", {}, {{"export", "--format", "gif"}, 2, "--format"}},
     {"templates from a folder and none",
      {},
      {{"export", "--templates", ".", "--no-templates"}, 2, "excludes"}},
-    {"no jobs", {}, {{"export", "-j", "0"}, 2, "--jobs"}},
     {"a path that does not exist", {}, {{"info", "nowhere"}, 2, "nowhere: no such file or folder"}},
     {"in place and an output folder", {}, {{"import", "--in-place", "-o", "x"}, 2, "excludes"}},
 };
@@ -105,14 +103,6 @@ TEST(Names, SourcesThatCouldWriteOneImageShareAKey) {
   EXPECT_NE(collision_key(tex, "a1.tex"), collision_key(tex, "a.tex"));
   EXPECT_NE(collision_key(tex, "a.sfdx1.tex"), collision_key(sfd, "a.sfdx"));
   EXPECT_NE(collision_key(sfd, "b.sfd"), collision_key(sfd, "a.sfd"));
-}
-
-TEST(Names, FoldersAreShownBeforeTheirNames) {
-  EXPECT_EQ(shown_folder("", "."), "");
-  EXPECT_EQ(shown_folder("", ""), "");
-  EXPECT_EQ(shown_folder("", "game"), "game/");
-  EXPECT_EQ(shown_folder("", "game/"), "game/");
-  EXPECT_EQ(shown_folder("game/", "walls"), "game/walls/");
 }
 
 // Sources in order: PATH by PATH, a folder's own format by format in name order, then its

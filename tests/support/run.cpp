@@ -1,5 +1,7 @@
 #include "support/run.hpp"
 
+#include "support/table.hpp"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -67,12 +69,16 @@ RunResult run_once(const fs::path& folder, const fs::path& tool, const RunOption
     throw std::runtime_error("pipe failed");
   if (options.closed_output)
     ::close(std::exchange(output[0], -1));  // nobody ever reads standard output
+  const int terminal = options.error_on_terminal ? ::posix_openpt(O_RDWR | O_NOCTTY) : -1;
+  if (options.error_on_terminal && (terminal < 0 || ::grantpt(terminal) || ::unlockpt(terminal)))
+    throw std::runtime_error("no terminal");
   const pid_t child = ::fork();
   if (child == 0) {
     const int in = options.measure_memory ? input[0] : ::open("/dev/null", O_RDONLY);
     const int out =
         options.closed_output ? output[1] : ::open(out_path.c_str(), O_WRONLY | O_CREAT, 0600);
-    const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT, 0600);
+    const int err = terminal >= 0 ? (::setsid(), ::open(::ptsname(terminal), O_RDWR))
+                                  : ::open(err_path.c_str(), O_WRONLY | O_CREAT, 0600);
     if (::chdir(folder.c_str()) != 0 || in < 0 || out < 0 || err < 0)
       _exit(126);
     ::dup2(in, 0);
@@ -125,6 +131,12 @@ RunResult run_once(const fs::path& folder, const fs::path& tool, const RunOption
     }
     ::close(input[1]);
   }
+  if (terminal >= 0) {  // what the terminal shows, until the tool closes it
+    char buffer[512];
+    for (ssize_t got; (got = ::read(terminal, buffer, sizeof buffer)) > 0;)
+      write_file(err_path, read_file(err_path) + Bytes(buffer, buffer + got));
+    ::close(terminal);
+  }
   while (!reaped && ::waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
   result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -150,6 +162,12 @@ fs::path all_passes_tool() {
 #ifdef TEXKIT_EXE
 fs::path texkit_tool() {
   return tool_from("TEXKIT_EXE", TEXKIT_EXE);
+}
+
+RunResult texkit_in(const fs::path& folder, std::vector<std::string> arguments) {
+  RunOptions options;
+  options.arguments = std::move(arguments);
+  return run_in(folder, texkit_tool(), options);
 }
 #endif
 

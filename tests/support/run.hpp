@@ -22,6 +22,7 @@ struct RunOptions {
   bool faults = false;          // the fault shim preloaded (Linux builds only; see fault_shim.cpp)
   bool measure_memory = false;  // peak memory read while the tool waits at its prompt
   bool closed_output = false;   // standard output a pipe whose reader has gone
+  bool error_on_terminal = false;  // standard error a terminal, all it shows kept in `err`
 };
 
 struct RunResult {
@@ -50,5 +51,8 @@ bool windows_tool();
   GTEST_SKIP() << "needs a Linux build of the tool"
 
 RunResult run_in(const fs::path& folder, const fs::path& tool, const RunOptions& options = {});
+
+// texkit with these arguments, in `folder`.
+RunResult texkit_in(const fs::path& folder, std::vector<std::string> arguments);
 
 }  // namespace texport::testing
