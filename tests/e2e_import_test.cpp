@@ -71,8 +71,7 @@ bool edit_with_pillow(const fs::path& folder, const std::string& script) {
 }
 
 TEST(Import, EditsMadeElsewhereComeBackAndNothingElseChanges) {
-  if (std::system("/usr/bin/python3 -c 'import PIL' 2>/dev/null") != 0)
-    GTEST_SKIP() << "no image editor (Python's imaging library) installed";
+  SKIP_WITHOUT_PILLOW();
   TempFolder folder;
   copy_file_into(folder, "walls.sfd", "packed.tex", "stone.m32", "tile.m8");
   const std::map<std::string, Bytes> before = files_in(folder.path());
@@ -92,10 +91,9 @@ TEST(Import, EditsMadeElsewhereComeBackAndNothingElseChanges) {
           "i.save('stone.m32.tga', compression='tga_rle')\n"
           "i = Image.open('tile.m8.png'); i.putpixel((0, 0), i.getpixel((32, 32))); "
           "i.save('tile.m8.bmp')\n"));
-  for (const char* name : {"stone.m32.png", "tile.m8.png"})
-    fs::remove(folder / name);
-  if (frame != "walls.sfd2.png")
-    fs::remove(folder / "walls.sfd2.png");
+  for (const std::string name : {"walls.sfd2.png", "stone.m32.png", "tile.m8.png"})
+    if (name != frame)
+      fs::remove(folder / name);
   const RunResult run = texkit_in(folder.path(), {"import", "-o", "edited"});
   EXPECT_EQ(run.exit_status, 0) << run.err;
   // Exported again, the edited sources show the edits, and every other image is as it was.
@@ -128,8 +126,7 @@ TEST(Import, EditsMadeElsewhereComeBackAndNothingElseChanges) {
 }
 
 TEST(Import, WhatASourceCannotHoldIsRefusedOrWithNearestMapped) {
-  if (std::system("/usr/bin/python3 -c 'import PIL' 2>/dev/null") != 0)
-    GTEST_SKIP() << "no image editor (Python's imaging library) installed";
+  SKIP_WITHOUT_PILLOW();
   TempFolder folder;
   copy_file_into(folder, "walls.sfd", "tile.m8", "plain.tex");
   texkit_in(folder.path(), {"export", "--format", "png"});
@@ -181,7 +178,6 @@ TEST(Import, InPlaceKeepsTheOriginalAndADryRunWritesNothing) {
   EXPECT_EQ(read_file(folder / "walls.sfd.bak"), original);
   EXPECT_NE(read_file(folder / "walls.sfd"), original);
   EXPECT_FALSE(fs::exists(folder / "imported"));
-  EXPECT_EQ(texkit_in(folder.path(), {"import", "nowhere"}).exit_status, 2);
 }
 
 }  // namespace

@@ -25,6 +25,8 @@ void PrintTo(const ReadImage& image, std::ostream* out) {
 
 namespace {
 
+using testing::coloured;
+
 constexpr std::uint16_t kW = 5, kH = 3;
 const Bytes kGrey = samples::sample_pixels(kW * kH, 1);
 const Bytes kGreyAlpha = samples::sample_pixels(2 * kW * kH, 2);
@@ -55,32 +57,19 @@ ReadResult image(Channels channels, const Bytes& pixels, const Bytes& palette = 
   return {ReadImage{width, height, channels, pixels, palette}, ""};
 }
 
-// What a reader that expands a palette gives.
-Bytes coloured(const Bytes& indices, const Bytes& palette) {
-  Bytes rgb;
-  for (const std::uint8_t index : indices)
-    rgb.insert(rgb.end(), palette.begin() + 3 * index, palette.begin() + 3 * index + 3);
-  return rgb;
-}
-
 // A paletted PNG: its own indices and palette through libpng, its colours through stb_image.
 ReadResult paletted_png(const Bytes& indices, const Bytes& palette) {
   return TEXPORT_READ_PNG_LIBPNG ? image(Channels::indexed, indices, palette)
                                  : image(Channels::rgb, coloured(indices, palette));
 }
 
-Bytes joined(const std::vector<ByteView>& parts) {
-  Bytes file;
-  for (const ByteView part : parts)
-    file.insert(file.end(), part.begin(), part.end());
-  return file;
-}
-
 // The native image of `picture` with its built-in header, as the tool writes it.
 Bytes native_file(const Picture& picture) {
-  Bytes storage;
+  Bytes storage, file;
   const Bytes header = native_template(picture.kind).builtin_header(picture.width, picture.height);
-  return joined(native_parts(picture, header, storage));
+  for (const ByteView part : native_parts(picture, header, storage))
+    file.insert(file.end(), part.begin(), part.end());
+  return file;
 }
 
 Bytes png_file(const Picture& picture) {

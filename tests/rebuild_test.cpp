@@ -51,9 +51,6 @@ struct Format {
           {images.size() + 1, picture.width, picture.height, picture.pixels, picture.palette});
     return images;
   }
-  Rebuilt rebuild(ByteView original, std::span<const Replacement> images) const {
-    return format.rebuild(original, images);
-  }
 };
 
 // Each packed layer's bytes 0 and 2 to 5 and its sign byte.
@@ -82,7 +79,7 @@ void expect_rebuild(const Format& format, const Row& row) {
   std::vector<Replacement> replacements;
   for (const Image& image : want.images)
     replacements.push_back({image.number, image.width, image.height, image.pixels, image.palette});
-  const Rebuilt rebuilt = format.rebuild(row.source, replacements);
+  const Rebuilt rebuilt = format.format.rebuild(row.source, replacements);
   EXPECT_EQ(rebuilt.problem, want.problem);
   ASSERT_EQ(rebuilt.bytes.has_value(), want.problem.empty());
   if (!rebuilt.bytes)

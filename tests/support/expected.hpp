@@ -51,6 +51,15 @@ inline Bytes expected_bmp(const Bytes& header, std::uint16_t width, std::uint16_
   return expected_image(kBmpTemplate, header, width, height, payload);
 }
 
+// The colours of a paletted image, as a reader that expands the palette gives them (and as a build
+// without libpng writes them).
+inline Bytes coloured(const Bytes& indices, const Bytes& palette) {
+  Bytes rgb;
+  for (const std::uint8_t index : indices)
+    rgb.insert(rgb.end(), palette.begin() + 3 * index, palette.begin() + 3 * index + 3);
+  return rgb;
+}
+
 // The same with the built-in header made for the image's size, as a folder without templates
 // gets.
 inline Bytes builtin_tif(std::uint16_t width, std::uint16_t height, const Bytes& pixels) {

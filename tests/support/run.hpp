@@ -4,6 +4,7 @@
 
 #include <sys/resource.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -49,6 +50,9 @@ bool windows_tool();
 #define SKIP_UNLESS_LINUX_TOOL()          \
   if (::texport::testing::windows_tool()) \
   GTEST_SKIP() << "needs a Linux build of the tool"
+#define SKIP_WITHOUT_PILLOW()                                           \
+  if (std::system("/usr/bin/python3 -c 'import PIL' 2>/dev/null") != 0) \
+  GTEST_SKIP() << "no independent image reader (Python's imaging library) installed"
 
 RunResult run_in(const fs::path& folder, const fs::path& tool, const RunOptions& options = {});
 
