@@ -12,14 +12,6 @@
 namespace texport::testing {
 namespace {
 
-std::map<std::string, Bytes> files_in(const fs::path& folder) {
-  std::map<std::string, Bytes> files;
-  for (const auto& entry : fs::directory_iterator(folder))
-    if (entry.is_regular_file())
-      files[entry.path().filename().string()] = read_file(entry.path());
-  return files;
-}
-
 template <typename... Names>
 void copy_file_into(const TempFolder& folder, const Names&... names) {
   (fs::copy_file(fs::path(TEXPORT_EXAMPLES_DIR) / names, folder / names), ...);
@@ -58,7 +50,7 @@ TEST(Import, AnUneditedExportGivesBackEverySourceByteForByte) {
     texkit_in(folder.path(), {"export", "--format", format});
     const RunResult run = texkit_in(folder.path(), {"import"});
     EXPECT_EQ(run.exit_status, 0) << format << run.err;
-    EXPECT_EQ(files_in(folder / "imported"), sources) << format;
+    EXPECT_EQ(tree_of(folder / "imported"), sources) << format;
   }
 }
 
@@ -74,7 +66,7 @@ TEST(Import, EditsMadeElsewhereComeBackAndNothingElseChanges) {
   SKIP_WITHOUT_PILLOW();
   TempFolder folder;
   copy_file_into(folder, "walls.sfd", "packed.tex", "stone.m32", "tile.m8");
-  const std::map<std::string, Bytes> before = files_in(folder.path());
+  const std::map<std::string, Bytes> before = tree_of(folder.path());
   texkit_in(folder.path(), {"export", "--format", "png"});
   // A frame as an LZW TIFF (a PNG where the build reads no TIFF), a texture as PNG, an .m32 as
   // a TGA packed with runs, an .m8 as a BMP, its pixel given the colour of another.
@@ -135,7 +127,8 @@ TEST(Import, WhatASourceCannotHoldIsRefusedOrWithNearestMapped) {
                                "i.putpixel((2, 1), (10, 20, 30)); i.save('walls.sfd1.png')\n"
                                "i = Image.open('tile.m8.png').convert('RGB'); "
                                "i.putpixel((4, 0), (1, 2, 3)); i.save('tile.m8.png')\n"
-                               "Image.new('L', (600, 40)).save('plain.png')\n"));
+                               "Image.new('L', (600, 40)).save('plain.png')\n"
+                               "Image.new('L', (1, 65535)).save('walls.sfd3.png')\n"));
   const RunResult refused = texkit_in(folder.path(), {"import"});
   EXPECT_EQ(refused.exit_status, 1);
   EXPECT_EQ(
@@ -146,6 +139,8 @@ TEST(Import, WhatASourceCannotHoldIsRefusedOrWithNearestMapped) {
       "palette does not hold (--nearest takes the nearest it holds)\n"
       "texkit: walls.sfd1.png: unsupported: pixel (2, 1) is red 10, green 20, blue 30: one "
       "value a pixel needs red, green and blue equal (--nearest takes their mean)\n");
+  EXPECT_EQ(refused.summary,
+            "texkit: done: 5 images read, 0 sources written, 3 sources with problems\n");
   EXPECT_FALSE(fs::exists(folder / "imported" / "walls.sfd"));
   fs::remove(folder / "plain.png");
   const RunResult nearest = texkit_in(folder.path(), {"import", "--nearest"});
@@ -153,6 +148,8 @@ TEST(Import, WhatASourceCannotHoldIsRefusedOrWithNearestMapped) {
   EXPECT_EQ(nearest.err,
             "texkit: tile.m8.png: 1 pixel changed to the nearest colour of the palette\n"
             "texkit: walls.sfd1.png: 1 pixel changed to the nearest grey\n");
+  EXPECT_EQ(nearest.summary,
+            "texkit: done: 4 images read, 2 sources written, 0 sources with problems\n");
 }
 
 // In place, each original is kept as NAME.bak (numbered once that exists); a dry run writes
@@ -160,6 +157,7 @@ TEST(Import, WhatASourceCannotHoldIsRefusedOrWithNearestMapped) {
 TEST(Import, InPlaceKeepsTheOriginalAndADryRunWritesNothing) {
   TempFolder folder;
   copy_file_into(folder, "walls.sfd");
+  fs::create_directory(folder / "walls.sfd1.png");  // a folder, not an image
   const Bytes original = read_file(folder / "walls.sfd");
   texkit_in(folder.path(), {"export", "--no-templates"});
   Bytes frame = read_file(folder / "walls.sfd2.tif");

@@ -18,15 +18,6 @@
 namespace texport::testing {
 namespace {
 
-// Every file below a folder, by its path there, with its bytes.
-std::map<std::string, Bytes> tree_of(const fs::path& folder) {
-  std::map<std::string, Bytes> files;
-  for (const auto& entry : fs::recursive_directory_iterator(folder))
-    if (entry.is_regular_file())
-      files[fs::relative(entry.path(), folder).generic_string()] = read_file(entry.path());
-  return files;
-}
-
 void copy_into(const fs::path& from, const fs::path& to) {
   fs::copy(from, to, fs::copy_options::recursive);
 }
@@ -150,30 +141,21 @@ TEST(Texkit, OutputFoldersAreNeverMadeThroughALink) {
   EXPECT_TRUE(list_folder(elsewhere.path()).empty());
 }
 
-// Each image as Pillow reads it, a line each: "MODE WIDTH HEIGHT PIXELS PALETTE", in hexadecimal
-// (PALETTE empty but for a paletted image); nullopt without Python's imaging library.
-std::optional<std::string> read_with_pillow(const fs::path& folder,
-                                            const std::vector<std::string>& names) {
+// Each image as Pillow reads it: "MODE WIDTH HEIGHT\n", its pixels, and its palette if it has
+// one; nullopt without Python's imaging library.
+std::optional<Bytes> read_with_pillow(const fs::path& folder,
+                                      const std::vector<std::string>& names) {
   std::string command = "cd '" + folder.string() +
                         "' && /usr/bin/python3 -c \"import sys; from PIL import Image\n"
-                        "for n in sys.argv[1:]:\n i = Image.open(n); p = i.getpalette()\n"
-                        " print(i.mode, i.size[0], i.size[1], i.tobytes().hex(), "
-                        "bytes(p[:768]).hex() if p else '')\"";
+                        "for n in sys.argv[1:]:\n i = Image.open(n); p = i.getpalette() or []\n"
+                        " sys.stdout.buffer.write(f'{i.mode} {i.size[0]} {i.size[1]}\\n'.encode() "
+                        "+ i.tobytes() + bytes(p[:768]))\"";
   for (const std::string& name : names)
     command += " '" + name + "'";
   command += " > said 2>/dev/null";
   if (std::system(command.c_str()) != 0)
     return std::nullopt;
-  const Bytes bytes = read_file(folder / "said");
-  return std::string(bytes.begin(), bytes.end());
-}
-
-std::string hex(const Bytes& bytes) {
-  static const char* const kDigits = "0123456789abcdef";
-  std::string text;
-  for (const std::uint8_t byte : bytes)
-    text += {kDigits[byte >> 4], kDigits[byte & 15]};
-  return text;
+  return read_file(folder / "said");
 }
 
 TEST(Texkit, PngImagesHoldTheSourcesPixelsAndPalette) {
@@ -189,11 +171,12 @@ TEST(Texkit, PngImagesHoldTheSourcesPixelsAndPalette) {
   write_file(folder / "tile.m8", samples::m8_file(5, 3, palette, indices));
   const RunResult run = texkit_in(folder.path(), {"export", "--format", "png"});
   EXPECT_EQ(run.exit_status, 0) << run.err;
+  const auto text = [](const std::string& line) { return Bytes(line.begin(), line.end()); };
   EXPECT_EQ(read_with_pillow(folder.path(),
                              {"walls.sfd1.png", "wall.png", "stone.m32.png", "tile.m8.png"}),
-            "L 5 3 " + hex(grey) + " \nL 5 3 " + hex(grey) + " \nRGBA 5 3 " + hex(rgba) + " \n" +
-                (windows_tool() ? "RGB 5 3 " + hex(coloured(indices, palette)) + " \n"
-                                : "P 5 3 " + hex(indices) + " " + hex(palette) + "\n"));
+            text("L 5 3\n") + grey + text("L 5 3\n") + grey + text("RGBA 5 3\n") + rgba +
+                (windows_tool() ? text("RGB 5 3\n") + coloured(indices, palette)
+                                : text("P 5 3\n") + indices + palette));
 }
 
 TEST(Texkit, TemplatesFromAnotherFolderOrNone) {

@@ -318,9 +318,12 @@ struct Encoded {
 using EncoderRow = testing::Row<Encoded>;
 
 const EncoderRow kEncoderRows[] = {
-    {"sfd: byte 7 a run code, three copies of byte 1",
-     {5, 7, 7, 7, 9},
-     {false, 0xC0, {{5, 0xC2, 7, 9}}}},
+    {"sfd: byte 7 a run code, three copies of byte 1, no run where 2 of 3 are equal",
+     {5, 7, 7, 7, 9, 1, 2, 1},
+     {false, 0xC0, {{5, 0xC2, 7, 9, 1, 2, 1}}}},
+    {"sfd: S FD, runs of 3 the longest",
+     {5, 7, 7, 7, 9, 9, 9},
+     {false, 0xFD, {{5, 0xFF, 7, 0xFF, 9}}}},
     {"sfd: first byte S + 2, a run of it", {0xC2, 0xC2, 5}, {false, 0xC0, {{0xC1, 0xC2, 5}}}},
     {"sfd: S FE, byte 7 a literal 0",
      {5, 0, 0xFF, 0xFF, 0xFF},

@@ -42,4 +42,12 @@ std::vector<std::string> list_folder(const fs::path& folder) {
   return names;
 }
 
+std::map<std::string, Bytes> tree_of(const fs::path& folder) {
+  std::map<std::string, Bytes> files;
+  for (const auto& entry : fs::recursive_directory_iterator(folder))
+    if (entry.is_regular_file())
+      files[fs::relative(entry.path(), folder).generic_string()] = read_file(entry.path());
+  return files;
+}
+
 }  // namespace texport::testing

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -28,5 +29,7 @@ class TempFolder {
 void write_file(const fs::path& path, ByteView bytes);
 Bytes read_file(const fs::path& path);
 std::vector<std::string> list_folder(const fs::path& folder);  // sorted
+// Every file below a folder, by its path there, with its bytes.
+std::map<std::string, Bytes> tree_of(const fs::path& folder);
 
 }  // namespace texport::testing
