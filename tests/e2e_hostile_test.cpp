@@ -218,8 +218,7 @@ TEST_F(Hostile, ClosedStandardOutputEndsNothing) {
   EXPECT_TRUE(fs::exists(folder / "c.sfd1.tif"));
 }
 
-// Any signal that ends the run while an image is written removes the image's temporary file, and
-// the run ends as that signal would have ended it.
+// The run ends as the signal would have ended it, and its temporary is gone.
 TEST_F(Hostile, DeadlySignalsDuringAWriteLeaveNoTemporary) {
   SKIP_UNLESS_LINUX_TOOL();
   write_file(folder / "a.sfd", kOneFrame);
@@ -237,8 +236,6 @@ TEST_F(Hostile, DeadlySignalsDuringAWriteLeaveNoTemporary) {
   }
 }
 
-// Sources whose images would not fit in the room the disk has left are refused whole, before any
-// of their images is written.
 TEST_F(Hostile, SourcesWhoseImagesWouldFillTheDiskAreRefused) {
   SKIP_UNLESS_LINUX_TOOL();
   // 64 entries of one 100 x 100 frame: 64 images from 10 kB.

@@ -3,6 +3,7 @@
 // originals are replaced only when asked, and then kept.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 
 #include "encoders.hpp"
@@ -176,6 +177,17 @@ TEST(Import, InPlaceKeepsTheOriginalAndADryRunWritesNothing) {
   EXPECT_EQ(read_file(folder / "walls.sfd.bak"), original);
   EXPECT_NE(read_file(folder / "walls.sfd"), original);
   EXPECT_FALSE(fs::exists(folder / "imported"));
+  // Output folders that cannot be made: the whole run fails, or the sources meant for one.
+  write_file(folder / "out", {});
+  EXPECT_EQ(texkit_in(folder.path(), {"import", "-o", "out/x"}).exit_status, 2);
+  fs::create_directories(folder / "sub");
+  for (const char* name : {"walls.sfd", "walls.sfd2.tif"})
+    fs::copy_file(folder / name, folder / "sub" / name);
+  fs::create_directories(folder / "o");
+  write_file(folder / "o" / "sub", {});
+  const RunResult blocked = texkit_in(folder.path(), {"import", "-r", "-o", "o"});
+  EXPECT_NE(blocked.err.find("walls.sfd: cannot make its folder: "), std::string::npos);
+  EXPECT_EQ(std::ranges::count(blocked.err, '\n'), 1) << blocked.err;
 }
 
 }  // namespace

@@ -4,13 +4,13 @@
 
 #include <cerrno>
 #include <filesystem>
-#include <fstream>
 
 #include "encoders.hpp"
 #include "io/native.hpp"
 #include "io/report.hpp"
 #include "io/templates.hpp"
 #include "support/expected.hpp"
+#include "support/files.hpp"
 #include "support/reader.hpp"
 #include "support/table.hpp"
 
@@ -18,8 +18,7 @@ namespace texport {
 namespace {
 
 Bytes golden(const std::string& name) {
-  std::ifstream file(std::filesystem::path(TEXPORT_GOLDEN_DIR) / name, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  return testing::read_file(std::filesystem::path(TEXPORT_GOLDEN_DIR) / name);
 }
 
 // The built-in headers of a 300 x 258 image, byte for byte as a reader not ours accepted them.

@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <fstream>
 #include <map>
-#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <utility>
