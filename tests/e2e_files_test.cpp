@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <functional>
 
 #include "encoders.hpp"
@@ -66,8 +65,10 @@ TEST_F(Files, ReadOnlyFolderIsReportedForEveryImage) {
   std::system(("chattr -i '" + folder.path().string() + "' 2>/dev/null").c_str());
   fs::permissions(folder.path(), fs::perms(0755));
   EXPECT_EQ(run.exit_status, 0);
-  EXPECT_TRUE(run.err.starts_with("texport: a.sfd1.tif: cannot create a temporary file: "));
-  EXPECT_EQ(std::ranges::count(run.err, '\n'), 3) << run.err;  // one line an image
+  for (const char* output : {"a.sfd1.tif", "a.sfd2.tif", "a.sfd3.tif"})
+    EXPECT_NE(run.err.find(output + std::string(": cannot create a temporary file: ")),
+              std::string::npos)
+        << run.err;
   EXPECT_EQ(list_folder(folder.path()), (std::vector<std::string>{"HEADER.TIF", "a.sfd"}));
 }
 
