@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <memory>
 
 #include "convert/byte_scan.hpp"
@@ -45,10 +46,9 @@ std::uint64_t unpacked_length(ByteView packed) {
   const PairCodes codes = run_codes(packed);
   const std::uint8_t* in = packed.data() + kStreamOffset;
   const std::uint8_t* const end = packed.data() + packed.size();
-  std::uint64_t length = 0, carry = 0;
-  // Whole blocks while a run code in a block's last byte still has its value byte.
-  for (; end - in > static_cast<std::ptrdiff_t>(kBlockSize); in += kBlockSize)
-    length += block_length(in, codes, carry);
+  std::uint64_t carry = 0;
+  std::uint64_t length =
+      count_blocks(in, end, codes, carry, std::numeric_limits<std::uint64_t>::max());
   walk_stream(
       codes, in + carry, end, [&](const std::uint8_t*, std::size_t count) { length += count; },
       [&](std::size_t count, std::uint8_t) { length += count; });
@@ -63,11 +63,7 @@ void unpack_into(ByteView packed, MutableBytes out) {
   const std::uint8_t* const end = packed.data() + packed.size();
   std::uint64_t carry = 0;
   // Whole blocks while both buffers have the room a block may touch, then the rest exactly.
-  std::size_t at = fill_blocks(in, end, out.data(), codes, carry,
-                               [&](const std::uint8_t* from, std::size_t filled) {
-                                 return end - from >= static_cast<std::ptrdiff_t>(kFillInput) &&
-                                        out.size() - filled >= kFillRoom;
-                               });
+  std::size_t at = fill_blocks(in, end, out.data(), out.size(), codes, carry, kFillInput);
   // Every piece of the rest is checked against the length counted before. Short pieces, the
   // common case, are copied or filled 16 or 32 bytes at once where both buffers have the room; the
   // bytes past a piece are overwritten by the next one.

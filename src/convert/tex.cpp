@@ -174,14 +174,7 @@ DecodeResult decode_stream(ByteView source, std::uint8_t sign, std::uint64_t lim
     const PairCodes codes{special, static_cast<std::uint8_t>(sign - 2)};
     std::uint64_t carry = 0;
     if (pixels.empty()) {
-      for (; end - in > static_cast<std::ptrdiff_t>(kBlockSize); in += kBlockSize) {
-        std::uint64_t next_carry = carry;
-        const std::uint64_t length = block_length(in, codes, next_carry);
-        if (length > room())
-          break;
-        position += static_cast<std::int64_t>(length);
-        carry = next_carry;
-      }
+      position += static_cast<std::int64_t>(count_blocks(in, end, codes, carry, room()));
     } else {
       // The stream may end before the image does, and pixels it does not reach must keep their
       // values: blocks stop while the rest of the stream still overwrites what they spill, with
@@ -189,11 +182,7 @@ DecodeResult decode_stream(ByteView source, std::uint8_t sign, std::uint64_t lim
       constexpr std::size_t kCoveredInput = kBlockSize + 1 + 2 * kSpill + 1;
       static_assert(kCoveredInput >= kFillInput);
       position += static_cast<std::int64_t>(
-          fill_blocks(in, end, pixels.data() + position, codes, carry,
-                      [&](const std::uint8_t* from, std::size_t filled) {
-                        return end - from >= static_cast<std::ptrdiff_t>(kCoveredInput) &&
-                               room() - filled >= kFillRoom;
-                      }));
+          fill_blocks(in, end, pixels.data() + position, room(), codes, carry, kCoveredInput));
     }
     in += carry;
   }
