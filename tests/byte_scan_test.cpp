@@ -19,55 +19,29 @@ struct Pieces {
   unsigned code_percent, copies_least, copies_most, literals_least, literals_most;
 };
 
-Bytes stream_of(const Pieces& form, std::uint32_t seed) {
-  std::mt19937 random(seed);
+Bytes stream_of(const Pieces& form) {
+  std::mt19937 random(1);
   const auto between = [&](unsigned least, unsigned most) {
     return least + static_cast<unsigned>(random() % (most - least + 1));
   };
   const ByteRange& range = form.codes.range;
-  const auto code_like = [&] {
-    return static_cast<std::uint8_t>(range.low + between(0, range.span));
-  };
   Bytes stream;
   while (stream.size() < 6000) {
     if (between(1, 100) <= form.code_percent) {
       stream.push_back(static_cast<std::uint8_t>(form.codes.bias +
                                                  between(form.copies_least, form.copies_most)));
-      stream.push_back(between(0, 1) != 0 ? code_like() : static_cast<std::uint8_t>(random()));
-    } else {
-      for (unsigned n = between(form.literals_least, form.literals_most); n != 0; --n) {
-        auto literal = static_cast<std::uint8_t>(random());
-        while (range.contains(literal))
-          ++literal;
-        stream.push_back(literal);
-      }
+      stream.push_back(static_cast<std::uint8_t>(
+          between(0, 1) != 0 ? range.low + between(0, range.span) : random()));
+      continue;
+    }
+    for (unsigned n = between(form.literals_least, form.literals_most); n != 0; --n) {
+      auto literal = static_cast<std::uint8_t>(random());
+      while (range.contains(literal))
+        ++literal;
+      stream.push_back(literal);
     }
   }
   return stream;
-}
-
-// What the stream stands for, read byte by byte from byte `carry`, and at each 64th byte, the
-// length read so far and whether that byte is a value.
-struct Reading {
-  Bytes bytes;
-  std::vector<std::size_t> length_at;
-  std::vector<std::uint64_t> carry_at;
-};
-Reading read_plainly(const Bytes& stream, const PairCodes& codes, std::uint64_t carry) {
-  Reading reading;
-  std::size_t at = carry;
-  for (std::size_t block = 0; block <= stream.size(); block += kBlockSize) {
-    for (; at < block && at + 1 < stream.size(); ++at) {
-      if (codes.range.contains(stream[at])) {
-        reading.bytes.insert(reading.bytes.end(), codes.copies(stream[at]), stream[at + 1]);
-        ++at;
-      } else
-        reading.bytes.push_back(stream[at]);
-    }
-    reading.length_at.push_back(reading.bytes.size());
-    reading.carry_at.push_back(at > block ? 1 : 0);
-  }
-  return reading;
 }
 
 const PairCodes kRunCodes{{0xC0, 30}, 0xBF};     // C0 to DE, 1 to 31 copies
@@ -86,43 +60,54 @@ const testing::Row<Pieces> kRows[] = {
 
 class Blocks : public ::testing::TestWithParam<testing::Row<Pieces>> {};
 
-// Whole blocks, filled or counted, give what the plain reading gives up to the block each stops
-// at, and stop where the input, the room or the limit ends, with the carry after the last.
+// Whole blocks, filled or counted, give what a plain byte-by-byte reading from byte `carry` gives
+// up to the block each stops at, and stop where the input, the room or the limit ends, with the
+// carry after the last.
 TEST_P(Blocks, StandForWhatAPlainReadingGives) {
   const PairCodes& codes = GetParam().want.codes;
-  for (const std::uint32_t seed : {1u, 2u}) {
-    const Bytes stream = stream_of(GetParam().want, seed);
-    const std::uint8_t* const end = stream.data() + stream.size();
-    for (const std::uint64_t carry : {0u, 1u}) {
-      const Reading reading = read_plainly(stream, codes, carry);
-      for (const std::size_t room : {reading.bytes.size() + kFillRoom, reading.bytes.size() / 2}) {
-        std::size_t blocks = 0;
-        while (stream.size() - blocks * kBlockSize >= kFillInput + 9 &&
-               reading.length_at[blocks] + kFillRoom <= room)
-          ++blocks;
-        Bytes out(room + 16, 0xEE);
-        const std::uint8_t* in = stream.data();
-        std::uint64_t carry_after = carry;
-        const std::size_t filled =
-            fill_blocks(in, end, out.data(), room, codes, carry_after, kFillInput + 9);
-        ASSERT_EQ(in, stream.data() + blocks * kBlockSize);
-        EXPECT_EQ(carry_after, reading.carry_at[blocks]);
-        ASSERT_EQ(filled, reading.length_at[blocks]);
-        EXPECT_TRUE(std::equal(out.begin(), out.begin() + filled, reading.bytes.begin()));
-        EXPECT_EQ(Bytes(out.begin() + room, out.end()), Bytes(16, 0xEE));
+  const Bytes stream = stream_of(GetParam().want);
+  const std::uint8_t* const end = stream.data() + stream.size();
+  for (const std::uint64_t carry : {0u, 1u}) {
+    Bytes plain;
+    std::vector<std::pair<std::size_t, std::uint64_t>> at_block;  // length so far, carry
+    for (std::size_t at = carry, block = 0; block <= stream.size(); block += kBlockSize) {
+      for (; at < block && at + 1 < stream.size(); ++at) {
+        const bool code = codes.range.contains(stream[at]);
+        plain.insert(plain.end(), code ? codes.copies(stream[at]) : 1, stream[at + code]);
+        at += code ? 1 : 0;
       }
-      for (const std::uint64_t limit :
-           {std::numeric_limits<std::uint64_t>::max(), std::uint64_t{reading.bytes.size() / 2}}) {
-        std::size_t blocks = 0;
-        while (stream.size() - blocks * kBlockSize > kBlockSize &&
-               reading.length_at[blocks + 1] <= limit)
-          ++blocks;
-        const std::uint8_t* in = stream.data();
-        std::uint64_t carry_after = carry;
-        EXPECT_EQ(count_blocks(in, end, codes, carry_after, limit), reading.length_at[blocks]);
-        EXPECT_EQ(in, stream.data() + blocks * kBlockSize);
-        EXPECT_EQ(carry_after, reading.carry_at[blocks]);
-      }
+      at_block.emplace_back(plain.size(), at > block ? 1 : 0);
+    }
+    const auto blocks_while = [&](auto next_fits) {
+      std::size_t blocks = 0;
+      while (next_fits(blocks, stream.size() - blocks * kBlockSize))
+        ++blocks;
+      return blocks;
+    };
+    for (const std::size_t room : {plain.size() + kFillRoom, plain.size() / 2}) {
+      const std::size_t blocks = blocks_while([&](std::size_t block, std::size_t left) {
+        return left >= kFillInput + 9 && at_block[block].first + kFillRoom <= room;
+      });
+      Bytes out(room + 16, 0xEE);
+      const std::uint8_t* in = stream.data();
+      std::uint64_t carry_after = carry;
+      const std::size_t filled =
+          fill_blocks(in, end, out.data(), room, codes, carry_after, kFillInput + 9);
+      ASSERT_EQ(in, stream.data() + blocks * kBlockSize);
+      ASSERT_EQ(std::pair(filled, carry_after), at_block[blocks]);
+      EXPECT_TRUE(std::equal(out.begin(), out.begin() + filled, plain.begin()));
+      EXPECT_EQ(Bytes(out.begin() + room, out.end()), Bytes(16, 0xEE));
+    }
+    for (const std::uint64_t limit :
+         {std::numeric_limits<std::uint64_t>::max(), plain.size() / 2}) {
+      const std::size_t blocks = blocks_while([&](std::size_t block, std::size_t left) {
+        return left > kBlockSize && at_block[block + 1].first <= limit;
+      });
+      const std::uint8_t* in = stream.data();
+      std::uint64_t carry_after = carry;
+      const std::uint64_t length = count_blocks(in, end, codes, carry_after, limit);
+      EXPECT_EQ(in, stream.data() + blocks * kBlockSize);
+      EXPECT_EQ(std::pair(length, carry_after), at_block[blocks]);
     }
   }
 }
