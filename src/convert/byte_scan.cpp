@@ -18,6 +18,12 @@
   __attribute__((target("avx512f,avx512bw,avx512vbmi,avx512vbmi2,bmi,bmi2,popcnt")))
 #endif
 
+#if defined(__GNUC__) || defined(__clang__)
+#define TEXPORT_ALWAYS_INLINE [[gnu::always_inline]] inline
+#else
+#define TEXPORT_ALWAYS_INLINE inline
+#endif
+
 namespace texport {
 namespace {
 
@@ -179,41 +185,73 @@ std::size_t fill_block(const std::uint8_t* in, std::uint8_t* out, const BlockPie
   return at;
 }
 
-// Whether the next block, at `from`, may be filled after `filled` bytes: the input and the room
-// it may touch.
-struct Fits {
+// Where whole blocks stop: at the first whose input is short of `input_margin` bytes, or whose
+// output may outgrow the room.
+struct BlockLimits {
   const std::uint8_t* end;
   std::uint64_t room;
   std::size_t input_margin;
 
-  bool operator()(const std::uint8_t* from, std::size_t filled) const {
-    return static_cast<std::size_t>(end - from) >= input_margin && room - filled >= kFillRoom;
+  bool input_at(const std::uint8_t* from) const {
+    return static_cast<std::size_t>(end - from) >= input_margin;
   }
+  bool room_after(std::size_t filled) const { return room - filled >= kFillRoom; }
 };
 
-// Whole blocks while the next fits, each classified while the block before is filled: its number
-// of pieces varies, so the end of its loop is mispredicted, and the next block's pieces are then
-// ready.
-std::size_t fill_blocks_portable(const std::uint8_t*& in, const std::uint8_t* end,
-                                 std::uint8_t* out, const PairCodes& codes, std::uint64_t& carry,
-                                 const Fits& fits) {
-  const PieceTable table(codes);
+// Fills whole blocks from `in`, each read (`read(in, carry)` gives its pieces) while the block
+// before is filled (`fill(in, out, pieces)` gives its length): the number of pieces varies, so the
+// end of a fill's loop is mispredicted, and the next block's pieces are then ready. Inlined into
+// each form, so that the form's instruction set reaches its steps.
+template <typename Read, typename Fill>
+TEXPORT_ALWAYS_INLINE std::size_t fill_ahead(const std::uint8_t*& in, std::uint8_t* out,
+                                             std::uint64_t& carry, const BlockLimits& limits,
+                                             Read read, Fill fill) {
   std::uint64_t carry_after = carry;
-  BlockPieces pieces = read_block(in, codes, carry_after);
+  auto pieces = read(in, carry_after);
   std::size_t filled = 0;
   for (;;) {
-    const bool ahead = end - in >= static_cast<std::ptrdiff_t>(2 * kBlockSize);
+    const bool ahead = limits.input_at(in + kBlockSize);
     std::uint64_t carry_after_next = carry_after;
-    const BlockPieces next =
-        ahead ? read_block(in + kBlockSize, codes, carry_after_next) : BlockPieces{};
-    filled += fill_block(in, out + filled, pieces, table);
+    const auto next = ahead ? read(in + kBlockSize, carry_after_next) : pieces;
+    filled += fill(in, out + filled, pieces);
     in += kBlockSize;
     carry = carry_after;
-    if (!ahead || !fits(in, filled))
+    if (!ahead || !limits.room_after(filled))
       return filled;
     pieces = next;
     carry_after = carry_after_next;
   }
+}
+
+// Adds up whole blocks from `in` (`length(in, carry)` gives one block's) while more than a block
+// is left and the sum stays within `limit`.
+template <typename Length>
+TEXPORT_ALWAYS_INLINE std::uint64_t count_while(const std::uint8_t*& in, const std::uint8_t* end,
+                                                std::uint64_t& carry, std::uint64_t limit,
+                                                Length length) {
+  std::uint64_t sum = 0;
+  for (; end - in > static_cast<std::ptrdiff_t>(kBlockSize); in += kBlockSize) {
+    std::uint64_t carry_after = carry;
+    const std::uint64_t block = length(in, carry_after);
+    if (block > limit - sum)
+      break;
+    sum += block;
+    carry = carry_after;
+  }
+  return sum;
+}
+
+std::size_t fill_blocks_portable(const std::uint8_t*& in, std::uint8_t* out, const PairCodes& codes,
+                                 std::uint64_t& carry, const BlockLimits& limits) {
+  const PieceTable table(codes);
+  return fill_ahead(
+      in, out, carry, limits,
+      [&](const std::uint8_t* from, std::uint64_t& carry_in) {
+        return read_block(from, codes, carry_in);
+      },
+      [&](const std::uint8_t* from, std::uint8_t* to, const BlockPieces& pieces) {
+        return fill_block(from, to, pieces, table);
+      });
 }
 
 #ifdef TEXPORT_HAVE_AVX512
@@ -305,49 +343,34 @@ TEXPORT_AVX512_TARGET std::size_t fill_block_wide(std::uint8_t* out, const WideP
   return pieces.count + added;
 }
 
-// As fill_blocks_portable, each block read while the block before is filled. (The same loop: one
-// shared by both would be compiled for one instruction set only.)
-TEXPORT_AVX512_TARGET std::size_t fill_blocks_wide(const std::uint8_t*& in, const std::uint8_t* end,
-                                                   std::uint8_t* out, const PairCodes& codes,
-                                                   std::uint64_t& carry, const Fits& fits) {
-  std::uint64_t carry_after = carry;
-  WidePieces pieces(in, codes, carry_after);
-  std::size_t filled = 0;
-  for (;;) {
-    const bool ahead = end - in > static_cast<std::ptrdiff_t>(2 * kBlockSize);
-    std::uint64_t carry_after_next = carry_after;
-    const WidePieces next = ahead ? WidePieces(in + kBlockSize, codes, carry_after_next) : pieces;
-    filled += fill_block_wide(out + filled, pieces);
-    in += kBlockSize;
-    carry = carry_after;
-    if (!ahead || !fits(in, filled))
-      return filled;
-    pieces = next;
-    carry_after = carry_after_next;
-  }
+TEXPORT_AVX512_TARGET std::size_t fill_blocks_wide(const std::uint8_t*& in, std::uint8_t* out,
+                                                   const PairCodes& codes, std::uint64_t& carry,
+                                                   const BlockLimits& limits) {
+  return fill_ahead(
+      in, out, carry, limits,
+      [&](const std::uint8_t* from, std::uint64_t& carry_in)
+          TEXPORT_AVX512_TARGET { return WidePieces(from, codes, carry_in); },
+      [&](const std::uint8_t*, std::uint8_t* to, const WidePieces& pieces)
+          TEXPORT_AVX512_TARGET { return fill_block_wide(to, pieces); });
 }
 
 TEXPORT_AVX512_TARGET std::uint64_t count_blocks_wide(const std::uint8_t*& in,
                                                       const std::uint8_t* end,
                                                       const PairCodes& codes, std::uint64_t& carry,
                                                       std::uint64_t limit) {
-  std::uint64_t sum = 0;
-  for (; end - in > static_cast<std::ptrdiff_t>(kBlockSize); in += kBlockSize) {
-    std::uint64_t carry_after = carry;
-    const __m512i lengths = WideBlock(in, codes.range, carry_after).lengths(codes);
-    const auto length = static_cast<std::uint64_t>(sum_of(lengths));
-    if (length > limit - sum)
-      break;
-    sum += length;
-    carry = carry_after;
-  }
-  return sum;
+  return count_while(in, end, carry, limit,
+                     [&](const std::uint8_t* from, std::uint64_t& carry_in) TEXPORT_AVX512_TARGET {
+                       return sum_of(WideBlock(from, codes.range, carry_in).lengths(codes));
+                     });
 }
 
 bool have_avx512() {
-  static const bool have = __builtin_cpu_supports("avx512bw") &&
+  // Each feature TEXPORT_AVX512_TARGET names.
+  static const bool have = __builtin_cpu_supports("avx512f") &&
+                           __builtin_cpu_supports("avx512bw") &&
                            __builtin_cpu_supports("avx512vbmi") &&
-                           __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("bmi2");
+                           __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("bmi") &&
+                           __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
   return have;
 }
 #endif
@@ -357,14 +380,14 @@ bool have_avx512() {
 std::size_t fill_blocks(const std::uint8_t*& in, const std::uint8_t* end, std::uint8_t* out,
                         std::uint64_t room, const PairCodes& codes, std::uint64_t& carry,
                         std::size_t input_margin) {
-  const Fits fits{end, room, input_margin};
-  if (!fits(in, 0))
+  const BlockLimits limits{end, room, input_margin};
+  if (!limits.input_at(in) || !limits.room_after(0))
     return 0;
 #ifdef TEXPORT_HAVE_AVX512
   if (have_avx512())
-    return fill_blocks_wide(in, end, out, codes, carry, fits);
+    return fill_blocks_wide(in, out, codes, carry, limits);
 #endif
-  return fill_blocks_portable(in, end, out, codes, carry, fits);
+  return fill_blocks_portable(in, out, codes, carry, limits);
 }
 
 std::uint64_t count_blocks(const std::uint8_t*& in, const std::uint8_t* end, const PairCodes& codes,
@@ -373,16 +396,9 @@ std::uint64_t count_blocks(const std::uint8_t*& in, const std::uint8_t* end, con
   if (have_avx512())
     return count_blocks_wide(in, end, codes, carry, limit);
 #endif
-  std::uint64_t sum = 0;
-  for (; end - in > static_cast<std::ptrdiff_t>(kBlockSize); in += kBlockSize) {
-    std::uint64_t carry_after = carry;
-    const std::uint64_t length = block_length(in, codes, carry_after);
-    if (length > limit - sum)
-      break;
-    sum += length;
-    carry = carry_after;
-  }
-  return sum;
+  return count_while(in, end, carry, limit, [&](const std::uint8_t* from, std::uint64_t& carry_in) {
+    return block_length(from, codes, carry_in);
+  });
 }
 
 }  // namespace texport

@@ -3,11 +3,11 @@
 // is, and stands for a number of copies of it fixed by the code; every other byte is a literal.
 //
 // Two ways to read such a stream. ByteRange::find_in skips to the next pair code, exact to the
-// last byte, for the ends of a stream. The block functions read 64 bytes at a time without a
-// branch on how literals and runs alternate: every byte is classified at once (a value byte can
-// itself look like a code, so each stretch of code-like bytes is split into code, value, code, ...
-// by carry arithmetic on bit masks), and the output is stored with fixed sets of wide stores, each
-// overwriting what the one before spilled.
+// last byte, for the ends of a stream. The block functions read 64 bytes at a time: every byte is
+// classified at once (a value byte can itself look like a code, so each stretch of code-like bytes
+// is split into code, value, code, ... by carry arithmetic on bit masks), with no branch on any one
+// byte, and the output is stored with wide stores, each overwriting what the one before spilled.
+// Their form is chosen at run time (byte_scan.cpp).
 #pragma once
 
 #include <bit>
