@@ -1,4 +1,7 @@
 #include <poll.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <termios.h>
 #include <unistd.h>
 
@@ -89,6 +92,14 @@ void wait_for_key() {
 }
 
 void prepare_process() {
+#ifdef __GLIBC__
+  // A folder's sources and layers come one after another at much the same sizes. Left to itself
+  // the allocator maps each large buffer afresh and hands it back when it is freed, so every page
+  // of every buffer is faulted in and zeroed again: a fifth of a folder's time. Kept, the freed
+  // memory serves the next source; buffers over 32 MiB are still mapped and given back.
+  ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
+  ::mallopt(M_TRIM_THRESHOLD, 64 << 20);
+#endif
   std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGXFSZ, SIG_IGN);
   struct sigaction action {};
