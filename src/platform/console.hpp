@@ -28,7 +28,7 @@ void wait_for_key();
 // Once per run, before anything else: the signals of a failed write (a closed pipe, a file-size
 // limit) become errors of that write; any other signal that would end the run first removes the
 // files being written and restores the terminal. Where the C library would hand every freed large
-// buffer back to the system, it keeps them for the next source instead.
+// buffer back to the system, it keeps them for the next one instead.
 void prepare_process();
 
 }  // namespace texport::platform

@@ -1,9 +1,9 @@
 #include <poll.h>
+#include <termios.h>
+#include <unistd.h>
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
-#include <termios.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
@@ -93,10 +93,10 @@ void wait_for_key() {
 
 void prepare_process() {
 #ifdef __GLIBC__
-  // A folder's sources and layers come one after another at much the same sizes. Left to itself
-  // the allocator maps each large buffer afresh and hands it back when it is freed, so every page
-  // of every buffer is faulted in and zeroed again: a fifth of a folder's time. Kept, the freed
-  // memory serves the next source; buffers over 32 MiB are still mapped and given back.
+  // Large buffers come and go one after another at much the same sizes. Left to itself the
+  // allocator maps each afresh and hands it back when it is freed, so every page of every buffer
+  // is faulted in and zeroed again (a tenth of the time of a folder of small images). Kept, the
+  // freed memory serves the next buffer; those over 32 MiB are still mapped and given back.
   ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
   ::mallopt(M_TRIM_THRESHOLD, 64 << 20);
 #endif
