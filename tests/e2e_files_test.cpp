@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "encoders.hpp"
@@ -176,6 +177,61 @@ TEST_F(Files, SourcesThatChangeAfterTheListing) {
     for (const std::string& name : change.written)
       EXPECT_EQ(read_file(scratch / name), tif(frames[2])) << change.fault;
     expect_no_temporaries(scratch.path());
+  }
+}
+
+// A large plain container is converted from its file, its frames' pixels copied from there: the
+// same images where the system copies between files and where it cannot, and a source that
+// shrinks while it is converted fails the frames it no longer holds, and no others.
+TEST(LargeContainer, FramesAreCopiedFromTheFile) {
+  const std::vector<SfdFrame> frames{{800, 800, samples::sample_pixels(640000, 2)},
+                                     {2, 2, {1, 2, 3, 4}},
+                                     {700, 700, samples::sample_pixels(490000, 3)}};
+  const Bytes container = samples::sfd_container(frames);
+  ASSERT_GE(container.size(), std::size_t{1} << 20);  // large enough to be left in its file
+  // Past the first 64 KiB, which are read first.
+  const auto shrunk_inside = [&](std::size_t frame) {
+    return "TEXPORT_FAULT_SHRINK_AT=" + std::to_string(read_u32le(container, 4 * frame) + 100000);
+  };
+  const std::string changed = "cannot read its source: it changed while it was read\n";
+  struct Run {
+    std::vector<std::string> faults;
+    std::string err;
+    std::vector<std::size_t> written;  // frames, from 0
+  };
+  const Run runs[] = {
+      {{}, "", {0, 1, 2}},
+      {{"TEXPORT_FAULT_NO_COPY=1"}, "", {0, 1, 2}},
+      {{"TEXPORT_FAULT_SHRINK=a.sfd", shrunk_inside(3)}, "texport: a.sfd3.tif: " + changed, {0, 1}},
+      {{"TEXPORT_FAULT_SHRINK=a.sfd", shrunk_inside(1)},
+       "texport: a.sfd1.tif: " + changed +
+           "texport: a.sfd: cannot read: it changed while it was read\n",
+       {}},
+      {{"TEXPORT_FAULT_DISK_BYTES=600000"},
+       "texport: a.sfd1.tif: cannot write: No space left on device\n"
+       "texport: a.sfd: cannot write 1 of 3 frames: the disk is full\n",
+       {1, 2}},
+  };
+  for (const Run& run : runs) {
+    if (windows_tool() && !run.faults.empty())
+      continue;  // no shim reaches a Windows program
+    TempFolder folder;
+    write_file(folder / "a.sfd", container);
+    write_file(folder / "HEADER.TIF", kTemplate);
+    RunOptions options;
+    options.faults = !windows_tool();
+    options.environment = run.faults;
+    const RunResult result = run_in(folder.path(), shipped_tool(), options);
+    const std::string fault = run.faults.empty() ? "no fault" : run.faults.back();
+    EXPECT_EQ(result.err, run.err) << fault;
+    for (std::size_t frame = 0; frame < frames.size(); ++frame) {
+      const fs::path output = folder / ("a.sfd" + std::to_string(frame + 1) + ".tif");
+      if (std::ranges::find(run.written, frame) != run.written.end())
+        EXPECT_EQ(read_file(output), tif(frames[frame])) << fault << ", frame " << frame + 1;
+      else
+        EXPECT_FALSE(fs::exists(output)) << fault << ", frame " << frame + 1;
+    }
+    expect_no_temporaries(folder.path());
   }
 }
 

@@ -157,7 +157,10 @@ TEST(Texkit, PngImagesHoldTheSourcesPixelsAndPalette) {
   const Bytes rgba = samples::sample_pixels(4 * 5 * 3, 2);
   const Bytes palette = samples::sample_pixels(768, 3);
   const Bytes indices = samples::sample_pixels(5 * 3, 4);
-  write_file(folder / "walls.sfd", samples::sfd_container({{5, 3, grey}}));
+  // A second frame of 1 MiB leaves the container in its file: the first frame's pixels are read
+  // from there for the encoder.
+  write_file(folder / "walls.sfd",
+             samples::sfd_container({{5, 3, grey}, {1024, 1024, Bytes(1 << 20, 7)}}));
   write_file(folder / "wall.tex", samples::tex_plain(5, 3, grey));
   write_file(folder / "stone.m32", samples::m32_file(3, 5, 3, rgba));
   write_file(folder / "tile.m8", samples::m8_file(5, 3, palette, indices));

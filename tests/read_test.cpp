@@ -67,8 +67,8 @@ ReadResult paletted_png(const Bytes& indices, const Bytes& palette) {
 Bytes native_file(const Picture& picture) {
   Bytes storage, file;
   const Bytes header = native_template(picture.kind).builtin_header(picture.width, picture.height);
-  for (const ByteView part : native_parts(picture, header, storage))
-    file.insert(file.end(), part.begin(), part.end());
+  for (const Part& part : native_parts(picture, header, storage))
+    file.insert(file.end(), part.bytes.begin(), part.bytes.end());
   return file;
 }
 

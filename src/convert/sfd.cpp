@@ -1,6 +1,7 @@
 #include "convert/sfd.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -107,27 +108,53 @@ Layers unpack_layers(ByteView source, LayerStorage& storage, std::uint64_t layer
   return {data, depth, 0, false};
 }
 
-FrameLookup find_frame(ByteView container, std::uint64_t number) {
-  if (!fits(container, kCountOffset, 4))
+namespace {
+
+// Frame `number` of a frame container of `size` bytes, whose bytes `read(offset, length)` gives
+// (they lie inside), or an empty view when they could not be read. The pixels are not read.
+template <typename Read>
+FrameLookup look_up_frame(std::uint64_t size, const Read& read, std::uint64_t number) {
+  if (!fits(size, kCountOffset, 4))
     return {FrameStatus::out_of_range, {}, kCountOffset + 4};
-  if (number == 0 || number > read_u32le(container, kCountOffset))
+  const ByteView count = read(kCountOffset, 4);
+  if (count.empty())
+    return {FrameStatus::unreadable, {}};
+  if (number == 0 || number > read_u32le(count, 0))
     return {FrameStatus::no_more_frames, {}};
   const std::uint64_t entry = kOffsetEntrySize * number;
-  if (!fits(container, entry, kOffsetEntrySize))
+  if (!fits(size, entry, kOffsetEntrySize))
     return {FrameStatus::out_of_range, {}, entry + kOffsetEntrySize};
-  const std::uint64_t offset = read_u32le(container, static_cast<std::size_t>(entry));
-  if (!fits(container, offset, kFrameHeaderSize))
+  const ByteView entry_bytes = read(entry, kOffsetEntrySize);
+  if (entry_bytes.empty())
+    return {FrameStatus::unreadable, {}};
+  const std::uint64_t offset = read_u32le(entry_bytes, 0);
+  if (!fits(size, offset, kFrameHeaderSize))
     return {FrameStatus::out_of_range, {}, offset + kFrameHeaderSize};
-  const auto header = static_cast<std::size_t>(offset);
-  const std::uint16_t width = read_u16le(container, header + kFrameWidthOffset);
-  const std::uint16_t height = read_u16le(container, header + kFrameHeightOffset);
+  const ByteView header = read(offset, kFrameHeaderSize);
+  if (header.empty())
+    return {FrameStatus::unreadable, {}};
+  const std::uint16_t width = read_u16le(header, kFrameWidthOffset);
+  const std::uint16_t height = read_u16le(header, kFrameHeightOffset);
   const std::uint64_t pixel_count = std::uint64_t{width} * height;
-  if (!fits(container, offset + kFrameHeaderSize, pixel_count))
+  if (!fits(size, offset + kFrameHeaderSize, pixel_count))
     return {
         FrameStatus::out_of_range, {width, height, {}}, offset + kFrameHeaderSize + pixel_count};
-  return {FrameStatus::found,
-          {width, height,
-           container.subspan(header + kFrameHeaderSize, static_cast<std::size_t>(pixel_count))}};
+  return {FrameStatus::found, {width, height, {}, offset + kFrameHeaderSize}};
+}
+
+}  // namespace
+
+FrameLookup find_frame(ByteView container, std::uint64_t number) {
+  FrameLookup lookup = look_up_frame(
+      container.size(),
+      [&](std::uint64_t offset, std::size_t length) {
+        return container.subspan(static_cast<std::size_t>(offset), length);
+      },
+      number);
+  if (lookup.status == FrameStatus::found)
+    lookup.frame.pixels = container.subspan(static_cast<std::size_t>(lookup.frame.pixels_at),
+                                            std::size_t{lookup.frame.width} * lookup.frame.height);
+  return lookup;
 }
 
 namespace {
@@ -152,6 +179,54 @@ std::string layout(ByteView source) {
   return depth == 0 ? "plain" : "packed, " + counted(depth, "layer") + " deep";
 }
 
+namespace {
+
+// Writes every frame that `look_up(number)` finds, up to the first one out of range, which gets
+// the out-of-range line: true when every frame was written. `read_error` says why a frame could
+// not be read.
+template <typename LookUp, typename MakePicture>
+bool write_frames(std::uint64_t container_size, std::size_t depth, const LookUp& look_up,
+                  const MakePicture& picture, const std::error_code& read_error,
+                  const std::string& name, const Sink& sink) {
+  const EachPicture frames = [&](const auto& visit) {
+    FrameLookup lookup;
+    for (std::uint64_t number = 1; (lookup = look_up(number)).status == FrameStatus::found;
+         ++number)
+      visit(picture(lookup.frame), frame_name(name, number));
+  };
+  if (!sink.make_room(name, frames))
+    return false;
+  // Every frame is tried, even once the disk is full: a smaller one may still fit.
+  std::uint64_t number = 1, written = 0, disk_full = 0;
+  FrameLookup lookup;
+  for (; (lookup = look_up(number)).status == FrameStatus::found; ++number) {
+    const Written result = sink.write(picture(lookup.frame), frame_name(name, number));
+    written += result == Written::yes;
+    disk_full += result == Written::disk_full;
+  }
+  if (disk_full != 0)
+    sink.report(name, Problem::cannot,
+                "write " + std::to_string(disk_full) + " of " + counted(number - 1, "frame") +
+                    ": the disk is full");
+  if (lookup.status == FrameStatus::unreadable) {
+    sink.report(name, Problem::cannot, "read: " + read_error.message());
+    return false;
+  }
+  if (lookup.status == FrameStatus::out_of_range) {
+    sink.print("out of range, compressed? frame " + std::to_string(number) + " in file ", name);
+    sink.report(name, Problem::damaged,
+                (depth != 0 ? "unpacked to " : "") +
+                    too_few(container_size,
+                            lookup.needed == kCountOffset + 4 ? "its frame count"
+                                                              : "frame " + std::to_string(number),
+                            lookup.needed));
+    return false;
+  }
+  return written == number - 1;
+}
+
+}  // namespace
+
 bool convert_sfd(ByteView source, const std::string& name, const Sink& sink) {
   LayerStorage storage;
   const Layers layers = unpack_layers(source, storage);
@@ -164,37 +239,36 @@ bool convert_sfd(ByteView source, const std::string& name, const Sink& sink) {
     return false;
   }
   const ByteView container = layers.container;
-  const EachPicture frames = [&](const auto& visit) {
-    FrameLookup lookup;
-    for (std::uint64_t number = 1;
-         (lookup = find_frame(container, number)).status == FrameStatus::found; ++number)
-      visit(picture_of(lookup.frame), frame_name(name, number));
+  return write_frames(
+      container.size(), layers.depth,
+      [&](std::uint64_t number) { return find_frame(container, number); }, picture_of,
+      std::error_code(), name, sink);
+}
+
+std::optional<bool> convert_sfd_in_file(const platform::File& file, std::uint64_t size,
+                                        ByteView head, const std::string& name, const Sink& sink) {
+  if (is_packed(head) || !fits(head, kCountOffset, 4) ||
+      !fits(head, 0, kOffsetEntrySize * (std::uint64_t{read_u32le(head, kCountOffset)} + 1)))
+    return std::nullopt;
+  // The count and the table come from the head; a frame header past it is read on its own.
+  std::array<std::uint8_t, kFrameHeaderSize> piece{};
+  std::error_code read_error;
+  const auto read = [&](std::uint64_t offset, std::size_t length) -> ByteView {
+    if (fits(head, offset, length))
+      return head.subspan(static_cast<std::size_t>(offset), length);
+    require_fits(piece.size(), 0, length);
+    const MutableBytes into(piece.data(), length);
+    read_error = platform::read_at(file, offset, into);
+    return read_error ? ByteView() : ByteView(into);
   };
-  if (!sink.make_room(name, frames))
-    return false;
-  // Every frame is tried, even once the disk is full: a smaller one may still fit.
-  std::uint64_t number = 1, written = 0, disk_full = 0;
-  FrameLookup lookup;
-  for (; (lookup = find_frame(container, number)).status == FrameStatus::found; ++number) {
-    const Written result = sink.write(picture_of(lookup.frame), frame_name(name, number));
-    written += result == Written::yes;
-    disk_full += result == Written::disk_full;
-  }
-  if (disk_full != 0)
-    sink.report(name, Problem::cannot,
-                "write " + std::to_string(disk_full) + " of " + counted(number - 1, "frame") +
-                    ": the disk is full");
-  if (lookup.status == FrameStatus::out_of_range) {
-    sink.print("out of range, compressed? frame " + std::to_string(number) + " in file ", name);
-    sink.report(name, Problem::damaged,
-                (layers.depth != 0 ? "unpacked to " : "") +
-                    too_few(container.size(),
-                            lookup.needed == kCountOffset + 4 ? "its frame count"
-                                                              : "frame " + std::to_string(number),
-                            lookup.needed));
-    return false;
-  }
-  return written == number - 1;
+  return write_frames(
+      size, 0, [&](std::uint64_t number) { return look_up_frame(size, read, number); },
+      [&](const Frame& frame) {
+        Picture picture = picture_of(frame);
+        picture.stored = {&file, frame.pixels_at};
+        return picture;
+      },
+      read_error, name, sink);
 }
 
 }  // namespace texport::sfd

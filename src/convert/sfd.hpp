@@ -20,10 +20,12 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "io/bytes.hpp"
 #include "io/sink.hpp"
+#include "platform/files.hpp"
 
 namespace texport::sfd {
 
@@ -65,9 +67,10 @@ Layers unpack_layers(ByteView source, LayerStorage& storage, std::uint64_t layer
 struct Frame {
   std::uint16_t width = 0, height = 0;
   ByteView pixels;
+  std::uint64_t pixels_at = 0;  // where they start in the container
 };
 
-enum class FrameStatus { found, no_more_frames, out_of_range };
+enum class FrameStatus { found, no_more_frames, out_of_range, unreadable };
 
 struct FrameLookup {
   FrameStatus status = FrameStatus::out_of_range;
@@ -84,5 +87,12 @@ std::string layout(ByteView source);
 // Converts one loaded source: writes NAME<m>.tif for every frame m up to the first one out of
 // range, which gets the out-of-range line. True when every frame was written.
 bool convert_sfd(ByteView source, const std::string& name, const Sink& sink);
+
+// Converts a source of `size` bytes from its open file, when `head` (its first bytes) shows a
+// plain frame container whose whole frame table lies in it: each frame's header is then read on
+// its own, and its pixels are left in the file for the sink to copy from there. nullopt for any
+// other source, which is to be read whole.
+std::optional<bool> convert_sfd_in_file(const platform::File& file, std::uint64_t size,
+                                        ByteView head, const std::string& name, const Sink& sink);
 
 }  // namespace texport::sfd

@@ -23,7 +23,18 @@ bool convert_file(const Format& format, const platform::Folder& folder, const st
     return false;
   }
   try {
-    const std::optional<FilledBytes> source = read_whole_file(folder, name, sink);
+    const std::optional<OpenFile> open = open_file(folder, name, sink);
+    if (!open)
+      return false;
+    if (format.convert_in_file != nullptr && open->size >= kConvertInFileFrom) {
+      const std::optional<FilledBytes> head = read_file(*open, name, sink, kHeadLength);
+      if (!head)
+        return false;
+      if (const std::optional<bool> converted =
+              format.convert_in_file(open->file, open->size, *head, name, sink))
+        return *converted;
+    }
+    const std::optional<FilledBytes> source = read_file(*open, name, sink);
     return source && format.convert(*source, name, sink);
   } catch (const std::bad_alloc&) {
     sink.report(name, Problem::too_large, "not enough memory to convert it");

@@ -425,7 +425,7 @@ int import_images(const Arguments& arguments) {
         std::error_code error;
         if (arguments.in_place)
           error = platform::link_new_name(*into, job.name, backup_name(*into, job.name));
-        const ByteView parts[] = {*bytes};
+        const Part parts[] = {ByteView(*bytes)};
         const WriteResult result =
             error ? WriteResult{Written::failed, "keep the original: " + error.message()}
                   : write_whole_file(*into, parts, job.name, existing, arguments.in_place);

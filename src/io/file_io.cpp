@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <random>
+#include <vector>
 
 #include "io/report.hpp"
 
@@ -32,29 +33,58 @@ WriteResult failed(std::string_view action, const std::error_code& error) {
           std::string(action) + ": " + error.message()};
 }
 
+// The bytes in memory in gather writes, the parts left in a source file copied from there.
+std::error_code write_parts(const platform::File& file, std::span<const Part> parts) {
+  std::vector<ByteView> pending;
+  for (const Part& part : parts) {
+    if (part.stored.file == nullptr) {
+      pending.push_back(part.bytes);
+      continue;
+    }
+    if (const std::error_code error = platform::write_parts(file, pending))
+      return error;
+    pending.clear();
+    if (const std::error_code error =
+            platform::copy_from_file(file, *part.stored.file, part.stored.offset, part.length))
+      return error;
+  }
+  return platform::write_parts(file, pending);
+}
+
 }  // namespace
 
-std::optional<FilledBytes> read_whole_file(const platform::Folder& folder, const std::string& name,
-                                           const Sink& sink) {
-  platform::File file;
-  std::uint64_t size = 0;
-  if (const std::error_code error = platform::open_for_reading(folder, name, file, size)) {
+std::optional<OpenFile> open_file(const platform::Folder& folder, const std::string& name,
+                                  const Sink& sink) {
+  OpenFile open;
+  if (const std::error_code error =
+          platform::open_for_reading(folder, name, open.file, open.size)) {
     sink.report(name, Problem::cannot, "open: " + error.message());
     return std::nullopt;
   }
-  if (size > kMaxLength) {
-    sink.report(name, Problem::too_large, std::to_string(size) + " bytes, 2 GiB or more");
+  if (open.size > kMaxLength) {
+    sink.report(name, Problem::too_large, std::to_string(open.size) + " bytes, 2 GiB or more");
     return std::nullopt;
   }
-  FilledBytes bytes(static_cast<std::size_t>(size));
-  if (const std::error_code error = platform::read_exactly(file, bytes)) {
+  return open;
+}
+
+std::optional<FilledBytes> read_file(const OpenFile& open, const std::string& name,
+                                     const Sink& sink, std::optional<std::size_t> length) {
+  FilledBytes bytes(length.value_or(static_cast<std::size_t>(open.size)));
+  if (const std::error_code error = platform::read_at(open.file, 0, bytes)) {
     sink.report(name, Problem::cannot, "read: " + error.message());
     return std::nullopt;
   }
   return bytes;
 }
 
-WriteResult write_whole_file(const platform::Folder& folder, std::span<const ByteView> parts,
+std::optional<FilledBytes> read_whole_file(const platform::Folder& folder, const std::string& name,
+                                           const Sink& sink) {
+  const std::optional<OpenFile> open = open_file(folder, name, sink);
+  return open ? read_file(*open, name, sink) : std::nullopt;
+}
+
+WriteResult write_whole_file(const platform::Folder& folder, std::span<const Part> parts,
                              const std::string& name, const platform::Existing& existing,
                              bool durable) {
   if (existing.present && !existing.writable)
@@ -66,9 +96,10 @@ WriteResult write_whole_file(const platform::Folder& folder, std::span<const Byt
     error = platform::create_new_file(folder, temporary = temporary_name(), file);
   if (error)
     return failed("create a temporary file", error);
-  if ((error = platform::write_parts(file, parts))) {
+  if ((error = write_parts(file, parts))) {
     platform::remove_new_file(folder, temporary);
-    return failed("write", error);
+    return failed(error == platform::Refusal::changed_while_read ? "read its source" : "write",
+                  error);
   }
   if ((error =
            platform::finish_new_file(std::move(file), folder, temporary, name, existing, durable)))

@@ -9,6 +9,20 @@
 #include "platform/folder.hpp"
 
 namespace texport {
+namespace {
+
+// An encoder reads every pixel: pixels left in the source file are read in first.
+std::error_code read_in(const Picture& picture, Picture& in_memory, Bytes& pixels) {
+  in_memory = picture;
+  if (picture.stored.file == nullptr)
+    return {};
+  pixels.resize(std::size_t{picture.width} * picture.height * bytes_per_pixel(picture.kind));
+  in_memory.pixels = pixels;
+  in_memory.stored = {};
+  return platform::read_at(*picture.stored.file, picture.stored.offset, pixels);
+}
+
+}  // namespace
 
 FolderSink::FolderSink(std::string_view program, const Encoder* encoder)
     : program_(program), encoder_(encoder) {}
@@ -74,14 +88,20 @@ Written FolderSink::write(const Place& place, Record* record, const Picture& pic
   const platform::Existing existing = platform::look_before_replacing(*place.output, name);
   Bytes storage;
   ImageHeader header;
-  std::vector<ByteView> parts;
+  std::vector<Part> parts;
   if (encoder_ != nullptr) {
+    Picture in_memory;
+    Bytes pixels;
+    if (const std::error_code error = read_in(picture, in_memory, pixels)) {
+      report(record, shown_name, Problem::cannot, "read its source: " + error.message());
+      return Written::failed;
+    }
     std::string problem;
-    if (!encoder_->encode(picture, storage, problem)) {
+    if (!encoder_->encode(in_memory, storage, problem)) {
       report(record, shown_name, Problem::cannot, "write it: " + problem);
       return Written::failed;
     }
-    parts.push_back(storage);
+    parts.emplace_back(storage);
   } else {
     const HeaderTemplate& header_template = native_template(picture.kind);
     const std::string shown_template =
@@ -110,7 +130,7 @@ Written FolderSink::write(const Place& place, Record* record, const Picture& pic
   {
     const std::lock_guard lock(mutex_);
     ++images_written_;
-    for (const ByteView part : parts)
+    for (const Part& part : parts)
       bytes_written_ += part.size();
     std::vector<std::string>& names = written_[place.shown_output + '/' + platform::folded(name)];
     // The same name, or in a folder that ignores letter case, the same file.

@@ -53,29 +53,32 @@ void exchange_red_blue(ByteView pixels, MutableBytes out) {
   }
 }
 
-std::vector<ByteView> native_parts(const Picture& picture, ByteView header, Bytes& storage) {
+std::vector<Part> native_parts(const Picture& picture, ByteView header, Bytes& storage) {
   static constexpr std::uint8_t kZeros[1] = {};
-  std::vector<ByteView> parts{header};
+  std::vector<Part> parts{header};
   switch (picture.kind) {
     case PixelKind::grey:
-      parts.push_back(picture.pixels);
+      if (picture.stored.file != nullptr)
+        parts.emplace_back(picture.stored, std::uint64_t{picture.width} * picture.height);
+      else
+        parts.emplace_back(picture.pixels);
       break;
     case PixelKind::rgba:
       storage.resize(picture.pixels.size());
       exchange_red_blue(picture.pixels, storage);
-      parts.push_back(storage);
+      parts.emplace_back(storage);
       break;
     case PixelKind::indexed: {
       const BmpPalette pal = bmp_palette(picture.palette);
       storage.assign(pal.begin(), pal.end());
-      parts.push_back(storage);
+      parts.emplace_back(storage);
       // The rows from the bottom one up, each from where it lies.
       for (std::size_t row = picture.height; row-- > 0;)
-        parts.push_back(picture.pixels.subspan(row * picture.width, picture.width));
+        parts.emplace_back(picture.pixels.subspan(row * picture.width, picture.width));
       break;
     }
   }
-  parts.push_back(ByteView(kZeros, native_template(picture.kind).final_zeros));
+  parts.emplace_back(ByteView(kZeros, native_template(picture.kind).final_zeros));
   return parts;
 }
 

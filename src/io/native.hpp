@@ -38,8 +38,9 @@ BmpPalette bmp_palette(ByteView palette);
 void exchange_red_blue(ByteView pixels, MutableBytes out);
 
 // The native image of `picture` behind `header` as pieces for one gather write: the bytes that
-// lie in the picture are taken from where they lie; what had to be made is kept in `storage`.
-std::vector<ByteView> native_parts(const Picture& picture, ByteView header, Bytes& storage);
+// lie in the picture are taken from where they lie (stored pixels from their file); what had to
+// be made is kept in `storage`.
+std::vector<Part> native_parts(const Picture& picture, ByteView header, Bytes& storage);
 
 // Why most readers would refuse the native image, although it is what the format holds: a
 // width or height of 0, or BMP rows not padded to a multiple of 4. "" when nothing is to be said.

@@ -173,7 +173,7 @@ TemplateRead read_template(const HeaderTemplate& header_template, const platform
       platform::open_for_reading(folder, std::string(header_template.file_name), file, read.size);
   if (!read.error && read.size >= header_template.header_length) {
     read.bytes.resize(header_template.header_length);
-    read.error = platform::read_exactly(file, read.bytes);
+    read.error = platform::read_at(file, 0, read.bytes);
     if (read.error)
       read.bytes.clear();
   }

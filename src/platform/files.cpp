@@ -1,6 +1,8 @@
 #include "platform/files.hpp"
 
+#include <algorithm>
 #include <iterator>
+#include <memory>
 
 namespace texport::platform {
 
@@ -20,6 +22,23 @@ std::error_code make_error_code(Refusal refusal) {
   };
   static const Category category;
   return {static_cast<int>(refusal), category};
+}
+
+std::error_code copy_through_memory(const File& to, const File& from, std::uint64_t offset,
+                                    std::uint64_t length) {
+  constexpr std::size_t kChunk = std::size_t{1} << 18;
+  const auto chunk = std::make_unique_for_overwrite<std::uint8_t[]>(kChunk);
+  while (length != 0) {
+    const auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(length, kChunk));
+    const std::span<const std::uint8_t> read(chunk.get(), piece);
+    if (const std::error_code error = read_at(from, offset, {chunk.get(), piece}))
+      return error;
+    if (const std::error_code error = write_parts(to, {&read, 1}))
+      return error;
+    offset += piece;
+    length -= piece;
+  }
+  return {};
 }
 
 }  // namespace texport::platform

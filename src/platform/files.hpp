@@ -75,8 +75,9 @@ std::error_code make_error_code(Refusal refusal);
 std::error_code open_for_reading(const Folder& folder, const std::string& name, File& file,
                                  std::uint64_t& size);
 
-// Reads exactly `out.size()` bytes from the start of the file.
-std::error_code read_exactly(const File& file, std::span<std::uint8_t> out);
+// Reads exactly `out.size()` bytes from `offset` on; a file that ends before is said to have
+// changed while it was read.
+std::error_code read_at(const File& file, std::uint64_t offset, std::span<std::uint8_t> out);
 
 // What is there under a name that an output is about to replace.
 struct Existing {
@@ -94,6 +95,15 @@ std::error_code create_new_file(const Folder& folder, const std::string& name, F
 
 // Writes the parts one after the other, as one gather write where the system has it.
 std::error_code write_parts(const File& file, std::span<const std::span<const std::uint8_t>> parts);
+
+// Writes `length` bytes of `from`, from `offset` on, after what `to` holds: inside the system
+// where it can do that (Linux: no copy through the process's memory), else through a buffer. A
+// file `from` that ends before is said to have changed while it was read.
+std::error_code copy_from_file(const File& to, const File& from, std::uint64_t offset,
+                               std::uint64_t length);
+// The same through a buffer, read and written in turn: the way every system has.
+std::error_code copy_through_memory(const File& to, const File& from, std::uint64_t offset,
+                                    std::uint64_t length);
 
 // Gives the new file the mode of the file it replaces where that is kept (else what a new file
 // gets from the umask), closes it and renames it over `name` in one step; on failure removes it.

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "platform/files.hpp"
@@ -127,15 +128,19 @@ std::error_code open_for_reading(const Folder& folder, const std::string& name, 
   return {};
 }
 
-std::error_code read_exactly(const File& file, std::span<std::uint8_t> out) {
+std::error_code read_at(const File& file, std::uint64_t offset, std::span<std::uint8_t> out) {
   while (!out.empty()) {
+    if (offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()))
+      return Refusal::changed_while_read;
     const ssize_t got =
-        ::read(file.get(), out.data(), std::min<std::size_t>(out.size(), SSIZE_MAX));
+        ::pread(file.get(), out.data(), std::min<std::size_t>(out.size(), SSIZE_MAX),
+                static_cast<off_t>(offset));
     if (got < 0 && errno == EINTR)
       continue;
     if (got <= 0)
       return got < 0 ? last_error() : Refusal::changed_while_read;
     out = out.subspan(static_cast<std::size_t>(got));
+    offset += static_cast<std::uint64_t>(got);
   }
   return {};
 }
@@ -189,6 +194,34 @@ std::error_code write_parts(const File& file,
     }
   }
   return {};
+}
+
+std::error_code copy_from_file(const File& to, const File& from, std::uint64_t offset,
+                               std::uint64_t length) {
+#ifdef __linux__
+  for (bool copied_any = false; length != 0;) {
+    if (offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()))
+      return Refusal::changed_while_read;
+    auto from_offset = static_cast<off_t>(offset);
+    const ssize_t copied =
+        ::copy_file_range(from.get(), &from_offset, to.get(), nullptr,
+                          static_cast<std::size_t>(std::min<std::uint64_t>(length, SSIZE_MAX)), 0);
+    if (copied < 0 && errno == EINTR)
+      continue;
+    // Where the system cannot copy between these two files (another file system, an older
+    // kernel), the first call fails before it wrote anything: copied through memory instead.
+    if (copied < 0 && !copied_any &&
+        (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
+         errno == EPERM))
+      break;
+    if (copied <= 0)
+      return copied < 0 ? last_error() : Refusal::changed_while_read;
+    copied_any = true;
+    offset += static_cast<std::uint64_t>(copied);
+    length -= static_cast<std::uint64_t>(copied);
+  }
+#endif
+  return copy_through_memory(to, from, offset, length);
 }
 
 std::error_code finish_new_file(File file, const Folder& folder, const std::string& temporary,

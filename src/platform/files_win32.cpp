@@ -113,7 +113,10 @@ std::error_code open_for_reading(const Folder& folder, const std::string& name, 
   return {};
 }
 
-std::error_code read_exactly(const File& file, std::span<std::uint8_t> out) {
+std::error_code read_at(const File& file, std::uint64_t offset, std::span<std::uint8_t> out) {
+  if (offset > static_cast<std::uint64_t>(INT64_MAX) ||
+      _lseeki64(file.get(), static_cast<__int64>(offset), SEEK_SET) < 0)
+    return Refusal::changed_while_read;
   while (!out.empty()) {
     const int got = _read(file.get(), out.data(),
                           static_cast<unsigned>(std::min<std::size_t>(out.size(), 1u << 30)));
@@ -151,6 +154,11 @@ std::error_code write_parts(const File& file,
                           static_cast<unsigned>(std::min<std::size_t>(part.size(), 1u << 30)))) < 0)
         return last_error();
   return {};
+}
+
+std::error_code copy_from_file(const File& to, const File& from, std::uint64_t offset,
+                               std::uint64_t length) {
+  return copy_through_memory(to, from, offset, length);
 }
 
 std::error_code finish_new_file(File file, const Folder& folder, const std::string& temporary,

@@ -4,7 +4,9 @@
 //   TEXPORT_FAULT_VANISH=NAME         NAME is deleted just before its first open
 //   TEXPORT_FAULT_REPLACE=NAME        NAME is replaced by the file, folder or FIFO at
 //   TEXPORT_FAULT_REPLACE_WITH=PATH   PATH just before its first open
-//   TEXPORT_FAULT_SHRINK=NAME         NAME reads as ended before the length the tool was told
+//   TEXPORT_FAULT_SHRINK=NAME         NAME reads as ended before the length the tool was told:
+//   TEXPORT_FAULT_SHRINK_AT=N         at byte N (default 0)
+//   TEXPORT_FAULT_NO_COPY=1           copy_file_range fails as between two file systems
 //   TEXPORT_FAULT_DISK_BYTES=N        the disk is full once N bytes went into created files
 //   TEXPORT_FAULT_FREE_BYTES=N        the file system says N bytes are free
 //   TEXPORT_FAULT_INTERRUPT=SIGNAL    the signal of that number arrives while the first created
@@ -24,6 +26,8 @@
 #include <sys/statvfs.h>
 #include <sys/uio.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -87,20 +91,48 @@ int openat(int folder, const char* path, int flags, ...) {
   return opened(folder, path, flags, mode);
 }
 
-ssize_t read(int file, void* into, size_t count) {
-  return file == shrunk ? 0 : next<ssize_t (*)(int, void*, size_t)>("read")(file, into, count);
+// How much of `count` bytes at `offset` of `file` is still there.
+size_t left_of(int file, off_t offset, size_t count) {
+  if (file != shrunk)
+    return count;
+  const char* at = getenv("TEXPORT_FAULT_SHRINK_AT");
+  const long long end = at != nullptr ? atoll(at) : 0;
+  return offset >= end ? 0 : static_cast<size_t>(std::min<long long>(count, end - offset));
 }
 
-// The tool writes its images with writev, and nothing else.
-ssize_t writev(int file, const iovec* parts, int count) {
-  const auto real = next<ssize_t (*)(int, const iovec*, int)>("writev");
-  if (file < 0 || file >= 4096 || !created[file])
-    return real(file, parts, count);
+ssize_t pread(int file, void* into, size_t count, off_t offset) {
+  const size_t left = left_of(file, offset, count);
+  return left == 0 && count != 0
+             ? 0
+             : next<ssize_t (*)(int, void*, size_t, off_t)>("pread")(file, into, left, offset);
+}
+
+ssize_t pread64(int file, void* into, size_t count, off_t offset) {
+  return pread(file, into, count, offset);
+}
+
+// Checks a write of `total` bytes into a created file and plants the faults asked for on it:
+// false when the disk is to be full.
+bool may_write(int file, long long total) {
   struct stat info {};
   if (fstat(file, &info) != 0 || (info.st_mode & 077) != 0)
     abort();  // others could read the image while it is written
   if (const char* slow = getenv("TEXPORT_FAULT_SLOW_MS"))
     usleep(static_cast<useconds_t>(atoi(slow)) * 1000);
+  const char* disk = getenv("TEXPORT_FAULT_DISK_BYTES");
+  if (disk != nullptr && disk_bytes_written + total > atoll(disk)) {
+    errno = ENOSPC;
+    return false;
+  }
+  disk_bytes_written += total;
+  return true;
+}
+
+// The tool writes its images with writev, and copies pixels with copy_file_range.
+ssize_t writev(int file, const iovec* parts, int count) {
+  const auto real = next<ssize_t (*)(int, const iovec*, int)>("writev");
+  if (file < 0 || file >= 4096 || !created[file])
+    return real(file, parts, count);
   if (const char* signal_number = getenv("TEXPORT_FAULT_INTERRUPT")) {
     real(file, parts, 1);
     raise(atoi(signal_number));
@@ -108,13 +140,23 @@ ssize_t writev(int file, const iovec* parts, int count) {
   long long total = 0;
   for (int i = 0; i < count; ++i)
     total += static_cast<long long>(parts[i].iov_len);
-  const char* disk = getenv("TEXPORT_FAULT_DISK_BYTES");
-  if (disk != nullptr && disk_bytes_written + total > atoll(disk)) {
-    errno = ENOSPC;
+  return may_write(file, total) ? real(file, parts, count) : -1;
+}
+
+ssize_t copy_file_range(int from, off_t* from_offset, int to, off_t* to_offset, size_t count,
+                        unsigned flags) {
+  if (getenv("TEXPORT_FAULT_NO_COPY") != nullptr) {
+    errno = EXDEV;
     return -1;
   }
-  disk_bytes_written += total;
-  return real(file, parts, count);
+  if (from_offset != nullptr)
+    count = left_of(from, *from_offset, count);
+  if (count == 0)
+    return 0;
+  if (to >= 0 && to < 4096 && created[to] && !may_write(to, static_cast<long long>(count)))
+    return -1;
+  return next<ssize_t (*)(int, off_t*, int, off_t*, size_t, unsigned)>("copy_file_range")(
+      from, from_offset, to, to_offset, count, flags);
 }
 
 int renameat(int from_folder, const char* from, int to_folder, const char* to) {

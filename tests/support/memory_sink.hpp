@@ -32,8 +32,8 @@ struct MemorySink {
                   image_header(native_template(picture.kind), nullptr, picture).bytes;
               Bytes& image = images[name];
               image.clear();
-              for (const ByteView part : native_parts(picture, header, storage))
-                image.insert(image.end(), part.begin(), part.end());
+              for (const Part& part : native_parts(picture, header, storage))
+                image.insert(image.end(), part.bytes.begin(), part.bytes.end());
               return Written::yes;
             },
         .print = [this](std::string_view text,
