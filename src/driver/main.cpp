@@ -1,5 +1,6 @@
 // texport: converts the legacy texture files of the working folder into images beside them.
 // Arguments are ignored.
+#include <iterator>
 #include <span>
 #include <string>
 
@@ -23,6 +24,8 @@ constexpr std::span<const Format> kPasses =
 
 // What lies here that the passes leave alone, and which program converts it: "" when nothing.
 std::string others_left(const platform::Folder& folder) {
+  if (kPasses.size() == std::size(kFormats))
+    return "";  // every format had its pass: no need to list the folder again
   const auto entries = platform::list_folder(folder);
   std::string counts;
   std::size_t kinds = 0, left = 0;
