@@ -233,6 +233,20 @@ TEST(LargeContainer, FramesAreCopiedFromTheFile) {
     }
     expect_no_temporaries(folder.path());
   }
+  // An encoder reads the pixels from the file first, and tells a source that no longer holds them.
+  if (windows_tool())
+    return;
+  TempFolder folder;
+  write_file(folder / "a.sfd", container);
+  RunOptions options;
+  options.faults = true;
+  options.arguments = {"export", "--format", "png"};
+  options.environment = {"TEXPORT_FAULT_SHRINK=a.sfd", shrunk_inside(3)};
+  const RunResult result = run_in(folder.path(), texkit_tool(), options);
+  EXPECT_EQ(result.err, "texkit: a.sfd3.png: " + changed);
+  EXPECT_NE(result.exit_status, 0);
+  EXPECT_TRUE(fs::exists(folder / "a.sfd2.png"));
+  EXPECT_FALSE(fs::exists(folder / "a.sfd3.png"));
 }
 
 }  // namespace
