@@ -261,6 +261,11 @@ TEST_F(Hostile, SourcesWhoseImagesWouldFillTheDiskAreRefused) {
                          " is free\ntexport: HEADER.TIF: none here: built-in TIFF headers\n");
   EXPECT_EQ(list_folder(folder.path()),
             (std::vector<std::string>{"bomb.sfd", "small.sfd", "small.sfd1.tif"}));
+  // Once its images are there, the same room holds them again: each replaces its own file.
+  run_in(folder.path(), shipped_tool());
+  EXPECT_EQ(run_in(folder.path(), shipped_tool(), options).err,
+            "texport: HEADER.TIF: none here: built-in TIFF headers\n");
+  EXPECT_EQ(list_folder(folder.path()).size(), 3u + 64u);
 }
 
 // The shipped tool on a terminal of its own, waiting at its prompt.
