@@ -182,12 +182,10 @@ std::string layout(ByteView source) {
 namespace {
 
 // Writes every frame that `look_up(number)` finds, up to the first one out of range, which gets
-// the out-of-range line: true when every frame was written. `read_error` says why a frame could
-// not be read.
+// the out-of-range line: true when every frame was written.
 template <typename LookUp, typename MakePicture>
 bool write_frames(std::uint64_t container_size, std::size_t depth, const LookUp& look_up,
-                  const MakePicture& picture, const std::error_code& read_error,
-                  const std::string& name, const Sink& sink) {
+                  const MakePicture& picture, const std::string& name, const Sink& sink) {
   const EachPicture frames = [&](const auto& visit) {
     FrameLookup lookup;
     for (std::uint64_t number = 1; (lookup = look_up(number)).status == FrameStatus::found;
@@ -209,7 +207,7 @@ bool write_frames(std::uint64_t container_size, std::size_t depth, const LookUp&
                 "write " + std::to_string(disk_full) + " of " + counted(number - 1, "frame") +
                     ": the disk is full");
   if (lookup.status == FrameStatus::unreadable) {
-    sink.report(name, Problem::cannot, "read: " + read_error.message());
+    sink.report(name, Problem::cannot, "read: " + lookup.error.message());
     return false;
   }
   if (lookup.status == FrameStatus::out_of_range) {
@@ -241,8 +239,7 @@ bool convert_sfd(ByteView source, const std::string& name, const Sink& sink) {
   const ByteView container = layers.container;
   return write_frames(
       container.size(), layers.depth,
-      [&](std::uint64_t number) { return find_frame(container, number); }, picture_of,
-      std::error_code(), name, sink);
+      [&](std::uint64_t number) { return find_frame(container, number); }, picture_of, name, sink);
 }
 
 std::optional<bool> convert_sfd_in_file(const platform::File& file, std::uint64_t size,
@@ -261,14 +258,19 @@ std::optional<bool> convert_sfd_in_file(const platform::File& file, std::uint64_
     read_error = platform::read_at(file, offset, into);
     return read_error ? ByteView() : ByteView(into);
   };
+  const auto look_up = [&](std::uint64_t number) {
+    FrameLookup lookup = look_up_frame(size, read, number);
+    lookup.error = read_error;
+    return lookup;
+  };
   return write_frames(
-      size, 0, [&](std::uint64_t number) { return look_up_frame(size, read, number); },
+      size, 0, look_up,
       [&](const Frame& frame) {
         Picture picture = picture_of(frame);
         picture.stored = {&file, frame.pixels_at};
         return picture;
       },
-      read_error, name, sink);
+      name, sink);
 }
 
 }  // namespace texport::sfd

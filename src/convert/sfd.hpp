@@ -22,6 +22,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <system_error>
 
 #include "io/bytes.hpp"
 #include "io/sink.hpp"
@@ -76,6 +77,7 @@ struct FrameLookup {
   FrameStatus status = FrameStatus::out_of_range;
   Frame frame;
   std::uint64_t needed = 0;  // out of range: the length the container would need
+  std::error_code error;     // unreadable: why
 };
 
 // Frame `number` (from 1) of a frame container, when it lies wholly inside the container.

@@ -16,7 +16,7 @@ std::error_code read_in(const Picture& picture, Picture& in_memory, Bytes& pixel
   in_memory = picture;
   if (picture.stored.file == nullptr)
     return {};
-  pixels.resize(std::size_t{picture.width} * picture.height * bytes_per_pixel(picture.kind));
+  pixels.resize(static_cast<std::size_t>(pixel_length(picture)));
   in_memory.pixels = pixels;
   in_memory.stored = {};
   return platform::read_at(*picture.stored.file, picture.stored.offset, pixels);

@@ -26,8 +26,7 @@ const HeaderTemplate& native_template(PixelKind kind) {
 std::uint64_t native_length(const Picture& picture) {
   const HeaderTemplate& header_template = native_template(picture.kind);
   const std::uint64_t palette = picture.kind == PixelKind::indexed ? sizeof(BmpPalette) : 0;
-  return header_template.header_length + palette +
-         std::uint64_t{picture.width} * picture.height * bytes_per_pixel(picture.kind) +
+  return header_template.header_length + palette + pixel_length(picture) +
          header_template.final_zeros;
 }
 
@@ -59,7 +58,7 @@ std::vector<Part> native_parts(const Picture& picture, ByteView header, Bytes& s
   switch (picture.kind) {
     case PixelKind::grey:
       if (picture.stored.file != nullptr)
-        parts.emplace_back(picture.stored, std::uint64_t{picture.width} * picture.height);
+        parts.emplace_back(picture.stored, pixel_length(picture));
       else
         parts.emplace_back(picture.pixels);
       break;

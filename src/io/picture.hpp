@@ -39,12 +39,17 @@ constexpr std::size_t bytes_per_pixel(PixelKind kind) {
   return kind == PixelKind::rgba ? 4 : 1;
 }
 
+// Bytes the picture's pixels take: under 2^34, so no product here wraps.
+constexpr std::uint64_t pixel_length(const Picture& picture) {
+  return std::uint64_t{picture.width} * picture.height * bytes_per_pixel(picture.kind);
+}
+
 // A piece of an image file being written: bytes in memory, or bytes left in a source file.
 struct Part {
   ByteView bytes;
   StoredPixels stored;       // when it names a file, `length` bytes are copied from there
   std::uint64_t length = 0;  // of a stored piece
-  Part(ByteView bytes) : bytes(bytes) {}  // NOLINT: a list of byte views reads as parts
+  Part(ByteView bytes) : bytes(bytes) {}  // implicit: a list of byte views reads as parts
   Part(StoredPixels stored, std::uint64_t length) : stored(stored), length(length) {}
   std::uint64_t size() const { return stored.file != nullptr ? length : bytes.size(); }
 };
