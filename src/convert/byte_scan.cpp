@@ -1,7 +1,8 @@
-// The block functions in two forms, one chosen at run time: the portable one (SSE2 where the
-// target has it), a step for each piece of output; and, on processors with AVX-512 VBMI2, one that
+// The block functions in three forms, one chosen at run time: the portable one (SSE2 where the
+// target has it), a step for each piece of output; on processors with AVX-512 VBMI2, one that
 // drops a block's value bytes and packs what the others stand for into one vector with a single
-// instruction, then needs a step for each run alone.
+// instruction, then needs a step for each run alone; and on processors with AVX2, one that packs
+// the same way with shuffles chosen from a table, 16 bytes at a time, then a step for each run.
 #include "convert/byte_scan.hpp"
 
 #include <algorithm>
@@ -9,13 +10,19 @@
 #include <bit>
 #include <cstring>
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && !defined(_WIN32) && \
-    !defined(TEXPORT_NO_AVX512)
-// (Not on Windows: MinGW-w64's compiler does not align the stack for spilled 64-byte vectors.)
+// (Neither wide form on Windows: MinGW-w64's compiler does not align the stack for spilled 32- and
+// 64-byte vectors.)
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && !defined(_WIN32)
 #include <immintrin.h>
+#ifndef TEXPORT_NO_AVX512
 #define TEXPORT_HAVE_AVX512 1
 #define TEXPORT_AVX512_TARGET \
   __attribute__((target("avx512f,avx512bw,avx512vbmi,avx512vbmi2,bmi,bmi2,popcnt")))
+#endif
+#ifndef TEXPORT_NO_AVX2
+#define TEXPORT_HAVE_AVX2 1
+#define TEXPORT_AVX2_TARGET __attribute__((target("avx2,bmi,bmi2,popcnt")))
+#endif
 #endif
 
 #if defined(__GNUC__) || defined(__clang__)
@@ -375,6 +382,200 @@ bool have_avx512() {
 }
 #endif
 
+#ifdef TEXPORT_HAVE_AVX2
+// For each 8 bits, the places of those set, in order, then 0s.
+alignas(8) constexpr auto kPackOrder = [] {
+  std::array<std::array<std::uint8_t, 8>, 256> table{};
+  for (std::size_t bits = 0; bits < table.size(); ++bits) {
+    std::size_t count = 0;
+    for (std::uint8_t place = 0; place < 8; ++place)
+      if ((bits >> place & 1) != 0)
+        table[bits][count++] = place;
+  }
+  return table;
+}();
+
+// For each k from 0 to 8, a shuffle that moves bytes k places up, 0s below.
+alignas(16) constexpr auto kMoveUp = [] {
+  std::array<std::array<std::uint8_t, 16>, 9> table{};
+  for (std::size_t k = 0; k < table.size(); ++k)
+    for (std::size_t lane = 0; lane < 16; ++lane)
+      table[k][lane] = lane < k ? 0x80 : static_cast<std::uint8_t>(lane - k);
+  return table;
+}();
+
+// Lanes 0 to 31.
+alignas(32) constexpr auto kLanes = [] {
+  std::array<std::uint8_t, 32> lanes{};
+  for (std::size_t lane = 0; lane < lanes.size(); ++lane)
+    lanes[lane] = static_cast<std::uint8_t>(lane);
+  return lanes;
+}();
+
+// Bit i: byte i of the 32 lies in the range; and byte i all ones where it does.
+struct InRange {
+  __m256i lanes;
+  std::uint32_t bits;
+
+  TEXPORT_AVX2_TARGET InRange(__m256i bytes, const ByteRange& range) {
+    const __m256i offsets = _mm256_sub_epi8(bytes, _mm256_set1_epi8(static_cast<char>(range.low)));
+    lanes = _mm256_cmpeq_epi8(
+        _mm256_min_epu8(offsets, _mm256_set1_epi8(static_cast<char>(range.span))), offsets);
+    bits = static_cast<std::uint32_t>(_mm256_movemask_epi8(lanes));
+  }
+};
+
+// Byte i all ones where bit i is set.
+TEXPORT_AVX2_TARGET __m256i lane_masks(std::uint32_t bits) {
+  const __m256i spread = _mm256_shuffle_epi8(
+      _mm256_set1_epi32(static_cast<int>(bits)),
+      _mm256_set_epi64x(0x0303030303030303, 0x0202020202020202, 0x0101010101010101, 0));
+  const __m256i bit = _mm256_set1_epi64x(static_cast<std::int64_t>(0x8040201008040201u));
+  return _mm256_cmpeq_epi8(_mm256_and_si256(spread, bit), bit);
+}
+
+// The shuffle that packs the bytes of a 16 whose bits are set in `bits` to its start.
+TEXPORT_AVX2_TARGET __m128i pack_order(std::uint32_t bits) {
+  const auto order = [](std::uint32_t of) TEXPORT_AVX2_TARGET {
+    return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kPackOrder[of & 0xFF].data()));
+  };
+  // The second 8's places count from 8, and move up past the first's.
+  const __m128i second = _mm_shuffle_epi8(_mm_add_epi8(order(bits >> 8), _mm_set1_epi8(8)),
+                                          _mm_load_si128(reinterpret_cast<const __m128i*>(
+                                              kMoveUp[_mm_popcnt_u32(bits & 0xFF)].data())));
+  return _mm_or_si128(order(bits), second);
+}
+
+// A block read: the bytes that a value does not drop, packed, each standing for itself or, as a
+// pair code, for its value (`packed`), with the number of bytes each stands for (`lengths`); and
+// the packed bytes to store from (`starts`): each run, a pair code of 2 copies or more, and, when
+// there is one, packed byte 32, so that no start is more than 32 packed bytes after the one before.
+struct Avx2Pieces {
+  std::uint64_t starts;
+  std::size_t count;  // packed bytes
+  const std::uint8_t* packed;
+  const std::uint8_t* lengths;
+};
+
+// Packed bytes and lengths, written a block ahead of their use: a load from them then finds them
+// in the cache, not in stores still under way (which do not forward to wider loads). A start reads
+// from up to 30 bytes before its place to 64 after it.
+struct PackedBuffers {
+  static constexpr std::size_t kBefore = 32, kSize = kBefore + 2 * kBlockSize + 32;
+  alignas(32) std::uint8_t packed[2][kSize] = {}, lengths[2][kBlockSize + 16] = {};
+  std::size_t next = 0;
+};
+
+// From the block at `in`, kFillInput bytes readable; `carry` as for value_bits.
+TEXPORT_ALWAYS_INLINE TEXPORT_AVX2_TARGET Avx2Pieces read_block_avx2(const std::uint8_t* in,
+                                                                     const PairCodes& codes,
+                                                                     std::uint64_t& carry,
+                                                                     PackedBuffers& buffers) {
+  buffers.next ^= 1;
+  std::uint8_t* const packed = buffers.packed[buffers.next] + PackedBuffers::kBefore;
+  std::uint8_t* const lengths = buffers.lengths[buffers.next];
+  const auto load = [&](std::size_t from) TEXPORT_AVX2_TARGET {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + from));
+  };
+  const __m256i halves[2] = {load(0), load(32)};
+  const InRange code_like[2] = {{halves[0], codes.range}, {halves[1], codes.range}};
+  const std::uint64_t code_like_bits = code_like[0].bits | std::uint64_t{code_like[1].bits} << 32;
+  if ((code_like_bits | carry) == 0)  // literals alone, common enough to pay for the test
+    return {0, kBlockSize, in, nullptr};
+  const std::uint64_t kept = ~value_bits(code_like_bits, carry);
+  std::size_t count = 0;
+  std::uint64_t runs = 0;
+  for (std::size_t half = 0; half < 2; ++half) {
+    const auto kept_here = static_cast<std::uint32_t>(kept >> (32 * half));
+    const __m256i code_lanes = code_like[half].lanes;
+    const __m256i stands_for = _mm256_blendv_epi8(
+        halves[half], load(32 * half + 1), _mm256_and_si256(code_lanes, lane_masks(kept_here)));
+    const __m256i length = _mm256_blendv_epi8(
+        _mm256_set1_epi8(1),
+        _mm256_sub_epi8(halves[half], _mm256_set1_epi8(static_cast<char>(codes.bias))), code_lanes);
+    const __m256i order = _mm256_inserti128_si256(_mm256_castsi128_si256(pack_order(kept_here)),
+                                                  pack_order(kept_here >> 16), 1);
+    const __m256i packed_here = _mm256_shuffle_epi8(stands_for, order);
+    const __m256i lengths_here = _mm256_shuffle_epi8(length, order);
+    const auto runs_here = static_cast<std::uint32_t>(
+        _mm256_movemask_epi8(_mm256_cmpgt_epi8(lengths_here, _mm256_set1_epi8(1))));
+    for (std::size_t lane = 0; lane < 2; ++lane) {
+      const std::uint32_t kept_lane = kept_here >> (16 * lane) & 0xFFFF;
+      const __m128i bytes = lane == 0 ? _mm256_castsi256_si128(packed_here)
+                                      : _mm256_extracti128_si256(packed_here, 1);
+      const __m128i lane_lengths = lane == 0 ? _mm256_castsi256_si128(lengths_here)
+                                             : _mm256_extracti128_si256(lengths_here, 1);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(packed + count), bytes);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(lengths + count), lane_lengths);
+      const auto kept_count = static_cast<unsigned>(_mm_popcnt_u32(kept_lane));
+      runs |= std::uint64_t{_bzhi_u32(runs_here >> (16 * lane), kept_count)} << count;
+      count += kept_count;
+    }
+  }
+  return {runs | std::uint64_t{runs != 0 && count > 32} << 32, count, packed, lengths};
+}
+
+// Writes what the block at `in` stands for to `out`, kFillRoom bytes writable, and returns its
+// length: the packed bytes, then over them, from each start, 32 bytes: its copies of what it
+// stands for, then the packed bytes after it; and 32 more of those where the next start is further
+// away than that covers. Each store overwrites what the one before spilled.
+TEXPORT_ALWAYS_INLINE TEXPORT_AVX2_TARGET std::size_t fill_block_avx2(std::uint8_t* out,
+                                                                      const Avx2Pieces& pieces) {
+  const auto load = [](const std::uint8_t* from) TEXPORT_AVX2_TARGET {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from));
+  };
+  const auto store = [](std::uint8_t* to, __m256i bytes) TEXPORT_AVX2_TARGET {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), bytes);
+  };
+  store(out, load(pieces.packed));
+  store(out + 32, load(pieces.packed + 32));
+  const __m256i lanes = load(kLanes.data());
+  std::size_t added = 0;  // bytes that the starts before add to the packed bytes
+  std::uint64_t left = pieces.starts;
+  if (left == 0)
+    return pieces.count;
+  // The packed bytes after the last start run to the block's end: it always stores both.
+  const std::uint8_t* after = nullptr;
+  std::uint8_t* to = nullptr;
+  for (std::size_t place = _tzcnt_u64(left); left != 0;) {
+    left = _blsr_u64(left);
+    const std::size_t next = _tzcnt_u64(left);
+    const std::size_t copies = pieces.lengths[place];
+    to = out + place + added;
+    // Lanes below `copies` the value, then the packed bytes from place + 1.
+    after = pieces.packed + place + 1 - copies;
+    store(to, _mm256_blendv_epi8(
+                  load(after), _mm256_set1_epi8(static_cast<char>(pieces.packed[place])),
+                  _mm256_cmpgt_epi8(_mm256_set1_epi8(static_cast<char>(copies)), lanes)));
+    if (left != 0 && next - place > 33 - copies)
+      store(to + 32, load(after + 32));
+    added += copies - 1;
+    place = next;
+  }
+  store(to + 32, load(after + 32));
+  return pieces.count + added;
+}
+
+TEXPORT_AVX2_TARGET std::size_t fill_blocks_avx2(const std::uint8_t*& in, std::uint8_t* out,
+                                                 const PairCodes& codes, std::uint64_t& carry,
+                                                 const BlockLimits& limits) {
+  PackedBuffers buffers;
+  return fill_ahead(
+      in, out, carry, limits,
+      [&](const std::uint8_t* from, std::uint64_t& carry_in)
+          TEXPORT_AVX2_TARGET { return read_block_avx2(from, codes, carry_in, buffers); },
+      [&](const std::uint8_t*, std::uint8_t* to, const Avx2Pieces& pieces)
+          TEXPORT_AVX2_TARGET { return fill_block_avx2(to, pieces); });
+}
+
+bool have_avx2() {
+  // Each feature TEXPORT_AVX2_TARGET names.
+  static const bool have = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
+                           __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
+  return have;
+}
+#endif
+
 }  // namespace
 
 std::size_t fill_blocks(const std::uint8_t*& in, const std::uint8_t* end, std::uint8_t* out,
@@ -386,6 +587,10 @@ std::size_t fill_blocks(const std::uint8_t*& in, const std::uint8_t* end, std::u
 #ifdef TEXPORT_HAVE_AVX512
   if (have_avx512())
     return fill_blocks_wide(in, out, codes, carry, limits);
+#endif
+#ifdef TEXPORT_HAVE_AVX2
+  if (have_avx2())
+    return fill_blocks_avx2(in, out, codes, carry, limits);
 #endif
   return fill_blocks_portable(in, out, codes, carry, limits);
 }
