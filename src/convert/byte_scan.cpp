@@ -412,6 +412,14 @@ alignas(32) constexpr auto kLanes = [] {
   return lanes;
 }();
 
+TEXPORT_ALWAYS_INLINE TEXPORT_AVX2_TARGET __m256i load(const std::uint8_t* from) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from));
+}
+
+TEXPORT_ALWAYS_INLINE TEXPORT_AVX2_TARGET void store(std::uint8_t* to, __m256i bytes) {
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), bytes);
+}
+
 // Bit i: byte i of the 32 lies in the range; and byte i all ones where it does.
 struct InRange {
   __m256i lanes;
@@ -521,12 +529,6 @@ TEXPORT_ALWAYS_INLINE TEXPORT_AVX2_TARGET Avx2Pieces read_block_avx2(const std::
 // away than that covers. Each store overwrites what the one before spilled.
 TEXPORT_ALWAYS_INLINE TEXPORT_AVX2_TARGET std::size_t fill_block_avx2(std::uint8_t* out,
                                                                       const Avx2Pieces& pieces) {
-  const auto load = [](const std::uint8_t* from) TEXPORT_AVX2_TARGET {
-    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from));
-  };
-  const auto store = [](std::uint8_t* to, __m256i bytes) TEXPORT_AVX2_TARGET {
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), bytes);
-  };
   store(out, load(pieces.packed));
   store(out + 32, load(pieces.packed + 32));
   const __m256i lanes = load(kLanes.data());
@@ -556,9 +558,9 @@ TEXPORT_ALWAYS_INLINE TEXPORT_AVX2_TARGET std::size_t fill_block_avx2(std::uint8
   return pieces.count + added;
 }
 
-TEXPORT_AVX2_TARGET std::size_t fill_blocks_avx2(const std::uint8_t*& in, std::uint8_t* out,
-                                                 const PairCodes& codes, std::uint64_t& carry,
-                                                 const BlockLimits& limits) {
+__attribute__((flatten)) TEXPORT_AVX2_TARGET std::size_t fill_blocks_avx2(
+    const std::uint8_t*& in, std::uint8_t* out, const PairCodes& codes, std::uint64_t& carry,
+    const BlockLimits& limits) {
   PackedBuffers buffers;
   return fill_ahead(
       in, out, carry, limits,
