@@ -570,6 +570,41 @@ __attribute__((flatten)) TEXPORT_AVX2_TARGET std::size_t fill_blocks_avx2(
           TEXPORT_AVX2_TARGET { return fill_block_avx2(to, pieces); });
 }
 
+// The number of bytes the 64 at `in` stand for: a literal 1, a pair code its copies, a value 0;
+// `carry` as for value_bits.
+TEXPORT_ALWAYS_INLINE TEXPORT_AVX2_TARGET std::uint64_t block_length_avx2(const std::uint8_t* in,
+                                                                          const PairCodes& codes,
+                                                                          std::uint64_t& carry) {
+  const __m256i halves[2] = {load(in), load(in + 32)};
+  const InRange code_like[2] = {{halves[0], codes.range}, {halves[1], codes.range}};
+  const std::uint64_t code_like_bits = code_like[0].bits | std::uint64_t{code_like[1].bits} << 32;
+  if ((code_like_bits | carry) == 0)  // literals alone, common enough to pay for the test
+    return kBlockSize;
+  const std::uint64_t values = value_bits(code_like_bits, carry);
+  __m256i sums = _mm256_setzero_si256();
+  for (std::size_t half = 0; half < 2; ++half) {
+    const __m256i length = _mm256_blendv_epi8(
+        _mm256_set1_epi8(1),
+        _mm256_sub_epi8(halves[half], _mm256_set1_epi8(static_cast<char>(codes.bias))),
+        code_like[half].lanes);
+    const __m256i counted =
+        _mm256_andnot_si256(lane_masks(static_cast<std::uint32_t>(values >> (32 * half))), length);
+    sums = _mm256_add_epi64(sums, _mm256_sad_epu8(counted, _mm256_setzero_si256()));
+  }
+  const __m128i quarter =
+      _mm_add_epi64(_mm256_castsi256_si128(sums), _mm256_extracti128_si256(sums, 1));
+  return static_cast<std::uint64_t>(_mm_cvtsi128_si64(quarter)) +
+         static_cast<std::uint64_t>(_mm_extract_epi64(quarter, 1));
+}
+
+__attribute__((flatten)) TEXPORT_AVX2_TARGET std::uint64_t count_blocks_avx2(
+    const std::uint8_t*& in, const std::uint8_t* end, const PairCodes& codes, std::uint64_t& carry,
+    std::uint64_t limit) {
+  return count_while(in, end, carry, limit,
+                     [&](const std::uint8_t* from, std::uint64_t& carry_in)
+                         TEXPORT_AVX2_TARGET { return block_length_avx2(from, codes, carry_in); });
+}
+
 bool have_avx2() {
   // Each feature TEXPORT_AVX2_TARGET names.
   static const bool have = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
@@ -602,6 +637,10 @@ std::uint64_t count_blocks(const std::uint8_t*& in, const std::uint8_t* end, con
 #ifdef TEXPORT_HAVE_AVX512
   if (have_avx512())
     return count_blocks_wide(in, end, codes, carry, limit);
+#endif
+#ifdef TEXPORT_HAVE_AVX2
+  if (have_avx2())
+    return count_blocks_avx2(in, end, codes, carry, limit);
 #endif
   return count_while(in, end, carry, limit, [&](const std::uint8_t* from, std::uint64_t& carry_in) {
     return block_length(from, codes, carry_in);
