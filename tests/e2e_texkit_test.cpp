@@ -206,6 +206,8 @@ TEST(Texkit, InfoInJsonAgreesWithWhatExportWrites) {
     GTEST_SKIP() << "no JSON reader (python3) installed";
   TempFolder folder, images;
   copy_into(TEXPORT_EXAMPLES_DIR, folder.path());
+  if (!windows_tool())  // a quote and a backslash in a name, escaped in its JSON string
+    fs::copy_file(folder / "packed.tex", folder / "say \"hi\" \\ now.tex");
   const RunResult told = texkit_in(folder.path(), {"info", "--json"});
   EXPECT_EQ(told.exit_status, 1);  // damaged.sfd
   write_file(images / "told", Bytes(told.out.begin(), told.out.end()));
