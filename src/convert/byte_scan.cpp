@@ -433,6 +433,27 @@ struct InRange {
   }
 };
 
+// The 64 bytes at `in` in two halves, and which of them lie in the pair codes' range.
+struct Avx2Block {
+  __m256i halves[2];
+  InRange code_like[2];
+  std::uint64_t code_like_bits;
+
+  TEXPORT_AVX2_TARGET Avx2Block(const std::uint8_t* in, const ByteRange& range)
+      : halves{load(in), load(in + 32)},
+        code_like{{halves[0], range}, {halves[1], range}},
+        code_like_bits(code_like[0].bits | std::uint64_t{code_like[1].bits} << 32) {}
+
+  // What each byte of a half stands for in number of bytes, values aside: a literal 1, a pair
+  // code its copies.
+  TEXPORT_AVX2_TARGET __m256i lengths(std::size_t half, const PairCodes& codes) const {
+    return _mm256_blendv_epi8(
+        _mm256_set1_epi8(1),
+        _mm256_sub_epi8(halves[half], _mm256_set1_epi8(static_cast<char>(codes.bias))),
+        code_like[half].lanes);
+  }
+};
+
 // Byte i all ones where bit i is set.
 TEXPORT_AVX2_TARGET __m256i lane_masks(std::uint32_t bits) {
   const __m256i spread = _mm256_shuffle_epi8(
@@ -482,25 +503,18 @@ TEXPORT_ALWAYS_INLINE TEXPORT_AVX2_TARGET Avx2Pieces read_block_avx2(const std::
   buffers.next ^= 1;
   std::uint8_t* const packed = buffers.packed[buffers.next] + PackedBuffers::kBefore;
   std::uint8_t* const lengths = buffers.lengths[buffers.next];
-  const auto load = [&](std::size_t from) TEXPORT_AVX2_TARGET {
-    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + from));
-  };
-  const __m256i halves[2] = {load(0), load(32)};
-  const InRange code_like[2] = {{halves[0], codes.range}, {halves[1], codes.range}};
-  const std::uint64_t code_like_bits = code_like[0].bits | std::uint64_t{code_like[1].bits} << 32;
-  if ((code_like_bits | carry) == 0)  // literals alone, common enough to pay for the test
+  const Avx2Block block(in, codes.range);
+  if ((block.code_like_bits | carry) == 0)  // literals alone, common enough to pay for the test
     return {0, kBlockSize, in, nullptr};
-  const std::uint64_t kept = ~value_bits(code_like_bits, carry);
+  const std::uint64_t kept = ~value_bits(block.code_like_bits, carry);
   std::size_t count = 0;
   std::uint64_t runs = 0;
   for (std::size_t half = 0; half < 2; ++half) {
     const auto kept_here = static_cast<std::uint32_t>(kept >> (32 * half));
-    const __m256i code_lanes = code_like[half].lanes;
-    const __m256i stands_for = _mm256_blendv_epi8(
-        halves[half], load(32 * half + 1), _mm256_and_si256(code_lanes, lane_masks(kept_here)));
-    const __m256i length = _mm256_blendv_epi8(
-        _mm256_set1_epi8(1),
-        _mm256_sub_epi8(halves[half], _mm256_set1_epi8(static_cast<char>(codes.bias))), code_lanes);
+    const __m256i stands_for =
+        _mm256_blendv_epi8(block.halves[half], load(in + 32 * half + 1),
+                           _mm256_and_si256(block.code_like[half].lanes, lane_masks(kept_here)));
+    const __m256i length = block.lengths(half, codes);
     const __m256i order = _mm256_inserti128_si256(_mm256_castsi128_si256(pack_order(kept_here)),
                                                   pack_order(kept_here >> 16), 1);
     const __m256i packed_here = _mm256_shuffle_epi8(stands_for, order);
@@ -575,20 +589,14 @@ __attribute__((flatten)) TEXPORT_AVX2_TARGET std::size_t fill_blocks_avx2(
 TEXPORT_ALWAYS_INLINE TEXPORT_AVX2_TARGET std::uint64_t block_length_avx2(const std::uint8_t* in,
                                                                           const PairCodes& codes,
                                                                           std::uint64_t& carry) {
-  const __m256i halves[2] = {load(in), load(in + 32)};
-  const InRange code_like[2] = {{halves[0], codes.range}, {halves[1], codes.range}};
-  const std::uint64_t code_like_bits = code_like[0].bits | std::uint64_t{code_like[1].bits} << 32;
-  if ((code_like_bits | carry) == 0)  // literals alone, common enough to pay for the test
+  const Avx2Block block(in, codes.range);
+  if ((block.code_like_bits | carry) == 0)  // literals alone, common enough to pay for the test
     return kBlockSize;
-  const std::uint64_t values = value_bits(code_like_bits, carry);
+  const std::uint64_t values = value_bits(block.code_like_bits, carry);
   __m256i sums = _mm256_setzero_si256();
   for (std::size_t half = 0; half < 2; ++half) {
-    const __m256i length = _mm256_blendv_epi8(
-        _mm256_set1_epi8(1),
-        _mm256_sub_epi8(halves[half], _mm256_set1_epi8(static_cast<char>(codes.bias))),
-        code_like[half].lanes);
-    const __m256i counted =
-        _mm256_andnot_si256(lane_masks(static_cast<std::uint32_t>(values >> (32 * half))), length);
+    const __m256i counted = _mm256_andnot_si256(
+        lane_masks(static_cast<std::uint32_t>(values >> (32 * half))), block.lengths(half, codes));
     sums = _mm256_add_epi64(sums, _mm256_sad_epu8(counted, _mm256_setzero_si256()));
   }
   const __m128i quarter =

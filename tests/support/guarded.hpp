@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <stdexcept>
 
 #include "io/bytes.hpp"
 
@@ -23,22 +24,24 @@ class AtEndOfReadable {
     length_ = (bytes.size() + page - 1) / page * page + page;
     void* const pages =
         mmap(nullptr, length_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (pages != MAP_FAILED) {
-      pages_ = static_cast<std::uint8_t*>(pages);
-      std::uint8_t* const guard = pages_ + length_ - page;
-      mprotect(guard, page, PROT_NONE);
-      view_ = ByteView(guard - bytes.size(), bytes.size());
-      std::ranges::copy(bytes, guard - bytes.size());
-      return;
+    if (pages == MAP_FAILED)
+      throw std::runtime_error("no pages for a guarded source");
+    pages_ = static_cast<std::uint8_t*>(pages);
+    std::uint8_t* const guard = pages_ + length_ - page;
+    if (mprotect(guard, page, PROT_NONE) != 0) {  // unguarded, the test would prove nothing
+      munmap(pages_, length_);
+      throw std::runtime_error("no guard page after a guarded source");
     }
-#endif
+    view_ = ByteView(guard - bytes.size(), bytes.size());
+    std::ranges::copy(bytes, guard - bytes.size());
+#else
     copy_.assign(bytes.begin(), bytes.end());
     view_ = copy_;
+#endif
   }
   ~AtEndOfReadable() {
 #if defined(__unix__) || defined(__APPLE__)
-    if (pages_ != nullptr)
-      munmap(pages_, length_);
+    munmap(pages_, length_);
 #endif
   }
   AtEndOfReadable(const AtEndOfReadable&) = delete;
