@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <tuple>
 
 #include "encoders.hpp"
 #include "support/expected.hpp"
+#include "support/guarded.hpp"
 #include "support/table.hpp"
 
 namespace texport::tex {
@@ -104,19 +106,24 @@ class Tex : public ::testing::TestWithParam<Row> {};
 
 TEST_P(Tex, Decodes) {
   const Row& row = GetParam();
-  const Header header = read_header(row.source);
+  const testing::AtEndOfReadable guarded(row.source);  // nothing may read past the source
+  const ByteView source = guarded.view();
+  const Header header = read_header(source);
   ASSERT_EQ(header.layout, row.want.layout);
-  Bytes pixels(std::size_t{header.width} * header.height, 0);
+  const std::size_t length = std::size_t{header.width} * header.height;
+  Bytes out(length + 16, 0xEE);  // nor write past the image
+  const MutableBytes pixels = MutableBytes(out).first(length);
+  std::fill(pixels.begin(), pixels.end(), 0);
   if (header.layout == Layout::plain)
-    copy_plain_pixels(row.source, pixels);
+    copy_plain_pixels(source, pixels);
   if (header.layout == Layout::packed) {
-    const DecodeResult stored = decode_stream(row.source, header.sign, pixels.size(), pixels);
-    const DecodeResult followed = decode_stream(row.source, header.sign, pixels.size(), {});
+    const DecodeResult stored = decode_stream(source, header.sign, length, pixels);
+    const DecodeResult followed = decode_stream(source, header.sign, length, {});
     EXPECT_EQ(stored.end, row.want.end);
     EXPECT_EQ(std::tie(followed.end, followed.position), std::tie(stored.end, stored.position));
     EXPECT_LE(stored.position, std::ssize(pixels));  // no run stores past the image
   }
-  EXPECT_EQ(pixels, row.want.pixels);
+  EXPECT_EQ(out, row.want.pixels + Bytes(16, 0xEE));
 }
 
 TEXPORT_ROWS(Tex, kRows);
