@@ -34,9 +34,9 @@ const ParseRow kParseRows[] = {
     {"export takes the working folder, every core, native images",
      {},
      {{"export"}, {}, "", exporting()}},
-    {"export with every option",
+    {"export with every option, as many jobs as it takes",
      {},
-     {{"export", "-r", "-o", "out", "--format", "png", "--templates", "t", "-j", "3", "."},
+     {{"export", "-r", "-o", "out", "--format", "png", "--templates", "t", "-j", "1024", "."},
       {},
       "",
       [] {
@@ -44,7 +44,7 @@ const ParseRow kParseRows[] = {
         a.recursive = a.png = true;
         a.output = "out";
         a.templates = "t";
-        a.jobs = 3;
+        a.jobs = 1024;
         return a;
       }()}},
     {"info with json",
@@ -63,6 +63,7 @@ const ParseRow kParseRows[] = {
     {"version", {}, {{"--version"}, 0, "texkit "}},
     {"no command", {}, {{}, 2, "Usage: texkit"}},
     {"an unknown format", {}, {{"export", "--format", "gif"}, 2, "--format"}},
+    {"more jobs than it takes", {}, {{"export", "-j", "1025"}, 2, "1025"}},
     {"templates from a folder and none",
      {},
      {{"export", "--templates", ".", "--no-templates"}, 2, "excludes"}},
@@ -145,9 +146,9 @@ TEST(Import, ImagesGiveOneValueAPixelWhereTheyHoldOne) {
             (Bytes{4, 0}));
   EXPECT_EQ(to_values(image_of(Channels::rgba, {5, 5, 5, 0, 6, 6, 6, 1}), false).pixels,
             (Bytes{5, 6}));
-  const ReadImage coloured = image_of(Channels::rgb, {5, 5, 5, 1, 2, 6});
+  const ReadImage coloured = image_of(Channels::rgb, {5, 5, 5, 2, 2, 6});  // two alike are not grey
   EXPECT_EQ(to_values(coloured, false).problem,
-            "pixel (1, 0) is red 1, green 2, blue 6: one value a pixel needs red, green and blue "
+            "pixel (1, 0) is red 2, green 2, blue 6: one value a pixel needs red, green and blue "
             "equal (--nearest takes their mean)");
   const Mapped nearest = to_values(coloured, true);
   EXPECT_EQ(nearest.pixels, (Bytes{5, 3}));
