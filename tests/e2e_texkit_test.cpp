@@ -91,7 +91,7 @@ TEST(Texkit, TreeIsMirroredIntoTheOutputFolder) {
   const Bytes frame = samples::sfd_container({{2, 2, {1, 2, 3, 4}}});
   write_file(game / "top.sfd", frame);
   write_file(game / "墙" / "mur_é.tex", samples::tex_plain(1, 1, Bytes{9}));
-  write_file(game / "墙" / "b" / "stone.m32", samples::m32_file(2, 1, 1, Bytes{1, 2, 3, 4}));
+  write_file(game / "墙" / "b" / "stone.m32", samples::m32_file(2, 1, 1, Bytes{1, 2, 3, 255}));
   write_file(game / "墙" / "b" / "c" / "tile.m8",
              samples::m8_file(4, 1, samples::sample_pixels(768, 3), Bytes{1, 2, 3, 4}));
   const std::map<std::string, Bytes> sources = tree_of(game);
@@ -104,7 +104,7 @@ TEST(Texkit, TreeIsMirroredIntoTheOutputFolder) {
       (std::map<std::string, Bytes>{
           {"top.sfd1.tif", builtin_tif(2, 2, {1, 2, 3, 4})},
           {"墙/mur_é.TIF", builtin_tif(1, 1, {9})},
-          {"墙/b/stone.m32.tga", builtin_tga(1, 1, {1, 2, 3, 4})},
+          {"墙/b/stone.m32.tga", builtin_tga(1, 1, {1, 2, 3, 255})},
           {"墙/b/c/tile.m8.bmp", builtin_bmp(4, 1, samples::sample_pixels(768, 3), {1, 2, 3, 4})},
       }));
   fs::remove_all(game / "out");
@@ -115,8 +115,8 @@ TEST(Texkit, TreeIsMirroredIntoTheOutputFolder) {
   const std::string at = game.string() + separator;
   EXPECT_EQ(told.out, at + "top.sfd: sfd, plain, 1 frame of 2 x 2\n" + at + "墙" + separator +
                           "mur_é.tex: tex, plain, 1 x 1\n" + at + "墙" + separator + "b" +
-                          separator + "stone.m32: m32, layout 2, 1 x 1, alpha 4 throughout\n" + at +
-                          "墙" + separator + "b" + separator + "c" + separator +
+                          separator + "stone.m32: m32, layout 2, 1 x 1, alpha 255 throughout\n" +
+                          at + "墙" + separator + "b" + separator + "c" + separator +
                           "tile.m8: m8, plain, 4 x 1, a palette of 84 colours\n");
 }
 

@@ -174,6 +174,16 @@ TEST_P(OwnImage, ReadsExactly) {
 }
 TEXPORT_ROWS(OwnImage, kOwnRows);
 
+TEST(OwnPng, HoldsNoImageOfWidthOrHeightZero) {
+  for (const auto& [width, height] : {std::pair<std::uint16_t, std::uint16_t>{0, 7}, {7, 0}}) {
+    Bytes png;
+    std::string problem;
+    EXPECT_FALSE(encode_png(picture(PixelKind::grey, width, height, {}), png, problem));
+    EXPECT_EQ(problem, "a PNG holds no image of " + std::to_string(width) + " x " +
+                           std::to_string(height) + " pixels");
+  }
+}
+
 const ReadRow kRefusalRows[] = {
     {"garbage",
      Bytes{'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd', '!', '!', '!'},
