@@ -166,6 +166,7 @@ TEST(Texkit, PngImagesHoldTheSourcesPixelsAndPalette) {
   write_file(folder / "tile.m8", samples::m8_file(5, 3, palette, indices));
   const RunResult run = texkit_in(folder.path(), {"export", "--format", "png"});
   EXPECT_EQ(run.exit_status, 0) << run.err;
+  EXPECT_EQ(run.err, "");  // no note of what BMP readers make of rows of 5 bytes
   const auto text = [](const std::string& line) { return Bytes(line.begin(), line.end()); };
   EXPECT_EQ(read_with_pillow(folder.path(),
                              {"walls.sfd1.png", "wall.png", "stone.m32.png", "tile.m8.png"}),

@@ -154,6 +154,7 @@ TEST(NativeImages, AreToldWhenMostReadersRefuseThem) {
 TEST(Names, AreShownWithEveryControlAndInvalidByteEscaped) {
   const std::pair<std::string, std::string> names[] = {
       {"墙.sfd", "墙.sfd"},
+      {"smile\xf0\x9f\x98\x80", "smile\xf0\x9f\x98\x80"},  // U+1F600, four bytes from F0
       {"a\nb", "a\\x0ab"},
       {"\x1b[31m", "\\x1b[31m"},
       {"del\x7f", "del\\x7f"},

@@ -36,6 +36,8 @@ using Row = testing::Row<Want>;
 const Bytes kWorked{0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01, 0xC2, 0x00, 0x08, 0xC2,
                     0x00, 0x02, 0x00, 0x02, 0x00, 0xC3, 0x00, 0xC2, 0x05, 0x07};
 const Bytes kOneFrame = sfd_container({{3, 2, {1, 2, 3, 4, 5, 6}}});
+const Bytes kSeventeen{0x20, 0x21, 0x22, 0x23, 0x24, 0x25, 0x26, 0x27, 0x28,
+                       0x29, 0x2A, 0x2B, 0x2C, 0x2D, 0x2E, 0x2F, 0x30};
 
 // Long enough to be read in blocks of 64 bytes: a literal and three 05, then 100 runs of 31 whose
 // values look like run codes, the first code at stream byte 3, so that one code ends the first
@@ -73,6 +75,9 @@ const Row kRows[] = {
     {"a run, then 15 literals end the stream",
      packed(Bytes{0x09, 0x00, 0xFF, 0x44} + Bytes(15, 0x20)),
      unpacks(Bytes{0x09, 0x00, 0x44, 0x44} + Bytes(15, 0x20))},
+    {"17 literals between two runs, one more than a 16-byte copy holds",
+     packed(Bytes{0x09, 0x00, 0xFF, 0x44} + kSeventeen + Bytes{0xFF, 0x55}),
+     unpacks(Bytes{0x09, 0x00, 0x44, 0x44} + kSeventeen + Bytes{0x55, 0x55})},
     {"blocks with a code across their end, then the rest exactly", packed(blocks_stream()),
      unpacks(blocks_unpacked())},
     {"trailing run code dropped", packed({1, 0x42, 0, 7, 0x45}), unpacks({1, 0, 0, 0, 7})},
