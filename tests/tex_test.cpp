@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <tuple>
 
 #include "encoders.hpp"
@@ -111,9 +110,8 @@ TEST_P(Tex, Decodes) {
   const Header header = read_header(source);
   ASSERT_EQ(header.layout, row.want.layout);
   const std::size_t length = std::size_t{header.width} * header.height;
-  Bytes out(length + 16, 0xEE);  // nor write past the image
+  Bytes out = Bytes(length, 0) + Bytes(16, 0xEE);  // nor write past the image
   const MutableBytes pixels = MutableBytes(out).first(length);
-  std::fill(pixels.begin(), pixels.end(), 0);
   if (header.layout == Layout::plain)
     copy_plain_pixels(source, pixels);
   if (header.layout == Layout::packed) {
