@@ -121,6 +121,50 @@ TEST_F(Files, TemplateChangedDuringARunHoldsFromTheNextImage) {
         expected_tif(changed, frames[frame].width, frames[frame].height, frames[frame].pixels));
 }
 
+// However the system lets the tool write (into a file with no name that then takes its name, or
+// under a temporary name renamed into place), every image comes out the same: new names with the
+// mode of a new file, replaced files of the runner's with their own mode, over new and taken
+// names in turn, and nothing else left in the folder. The shim checks that every file is private
+// while it is written.
+TEST_F(Files, EveryWayOfWritingGivesTheSameFiles) {
+  SKIP_UNLESS_LINUX_TOOL();
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  const auto mode = [&](const char* name) {
+    struct stat info {};
+    ::lstat((folder / name).c_str(), &info);
+    return info.st_mode & 07777;
+  };
+  for (const char* fault :
+       {"TEXPORT_FAULT_NONE=1", "TEXPORT_FAULT_NO_UNNAMED=1", "TEXPORT_FAULT_NO_NAMING=1"}) {
+    for (const char* name : {"a.sfd1.tif", "a.sfd2.tif", "a.sfd3.tif"})
+      fs::remove(folder / name);
+    write_file(folder / "a.sfd1.tif", Bytes{'o', 'l', 'd'});
+    fs::permissions(folder / "a.sfd1.tif", fs::perms(0600));
+    write_file(folder / "a.sfd3.tif", Bytes{'o', 'l', 'd'});
+    fs::permissions(folder / "a.sfd3.tif", fs::perms(0640));
+    RunOptions options;
+    options.faults = true;
+    options.environment = {fault};
+    // The second run finds every name taken.
+    for (int run_number = 1; run_number <= 2; ++run_number) {
+      const RunResult run = run_in(folder.path(), shipped_tool(), options);
+      EXPECT_EQ(run.err, "") << fault;
+      for (std::size_t frame = 0; frame < frames.size(); ++frame)
+        EXPECT_EQ(read_file(folder / ("a.sfd" + std::to_string(frame + 1) + ".tif")),
+                  tif(frames[frame]))
+            << fault << ", run " << run_number << ", frame " << frame + 1;
+      EXPECT_EQ(mode("a.sfd1.tif"), 0600u) << fault;
+      EXPECT_EQ(mode("a.sfd2.tif"), 0666 & ~mask) << fault;
+      EXPECT_EQ(mode("a.sfd3.tif"), 0640u) << fault;
+      EXPECT_EQ(list_folder(folder.path()),
+                (std::vector<std::string>{"HEADER.TIF", "a.sfd", "a.sfd1.tif", "a.sfd2.tif",
+                                          "a.sfd3.tif"}))
+          << fault;
+    }
+  }
+}
+
 // An existing image the runner may not write is left as it is; root may write anything but a
 // file marked immutable.
 TEST_F(Files, WriteProtectedOutputIsLeftAsItIs) {

@@ -421,14 +421,13 @@ int import_images(const Arguments& arguments) {
                                                                                     : "written") +
                                                               "\n");
       } else if (into && !(arguments.in_place && unchanged)) {
-        const platform::Existing existing = platform::look_before_replacing(*into, job.name);
         std::error_code error;
         if (arguments.in_place)
           error = platform::link_new_name(*into, job.name, backup_name(*into, job.name));
         const Part parts[] = {ByteView(*bytes)};
         const WriteResult result =
             error ? WriteResult{Written::failed, "keep the original: " + error.message()}
-                  : write_whole_file(*into, parts, job.name, existing, arguments.in_place);
+                  : write_whole_file(*into, parts, job.name, arguments.in_place);
         if (result.written == Written::yes)
           ++written;
         else

@@ -51,6 +51,28 @@ std::error_code write_parts(const platform::File& file, std::span<const Part> pa
   return platform::write_parts(file, pending);
 }
 
+WriteResult failed_write(const std::error_code& error) {
+  return failed(error == platform::Refusal::changed_while_read ? "read its source" : "write",
+                error);
+}
+
+// Where the system has files with no name, the image is written into one: nobody can open it
+// while it is written, and once it is whole it takes its name in one step, with no temporary name
+// and no rename. nullopt where no such file can be had or named, or where the name is taken.
+std::optional<WriteResult> write_unnamed(const platform::Folder& folder,
+                                         std::span<const Part> parts, const std::string& name,
+                                         bool durable) {
+  platform::File file;
+  if (platform::create_unnamed_file(folder, file))
+    return std::nullopt;
+  if (const std::error_code error = write_parts(file, parts))
+    return failed_write(error);
+  const std::error_code error = platform::name_new_file(file, folder, name, durable);
+  if (error == std::errc::file_exists || error == std::errc::operation_not_supported)
+    return std::nullopt;
+  return error ? failed("create it", error) : WriteResult{};
+}
+
 }  // namespace
 
 std::optional<OpenFile> open_file(const platform::Folder& folder, const std::string& name,
@@ -85,8 +107,21 @@ std::optional<FilledBytes> read_whole_file(const platform::Folder& folder, const
 }
 
 WriteResult write_whole_file(const platform::Folder& folder, std::span<const Part> parts,
-                             const std::string& name, const platform::Existing& existing,
-                             bool durable) {
+                             const std::string& name, bool durable) {
+  // Over the images of an earlier run every name is taken, and an unnamed file would be written in
+  // vain: from one taken name on, each name is looked at before its image is written.
+  thread_local bool names_taken = false;
+  platform::Existing existing;
+  if (names_taken)
+    existing = platform::look_before_replacing(folder, name);
+  if (!existing.present) {
+    if (std::optional<WriteResult> result = write_unnamed(folder, parts, name, durable)) {
+      names_taken = false;
+      return *result;
+    }
+    existing = platform::look_before_replacing(folder, name);
+  }
+  names_taken = existing.present;
   if (existing.present && !existing.writable)
     return failed("replace it", platform::Refusal::write_protected);
   platform::File file;
@@ -98,8 +133,7 @@ WriteResult write_whole_file(const platform::Folder& folder, std::span<const Par
     return failed("create a temporary file", error);
   if ((error = write_parts(file, parts))) {
     platform::remove_new_file(folder, temporary);
-    return failed(error == platform::Refusal::changed_while_read ? "read its source" : "write",
-                  error);
+    return failed_write(error);
   }
   if ((error =
            platform::finish_new_file(std::move(file), folder, temporary, name, existing, durable)))

@@ -37,15 +37,15 @@ struct WriteResult {
   std::string failure;  // what could not be done, and why: "write: No space left on device"
 };
 
-// Writes the parts one after the other as the whole content of `name`, which holds `existing`
-// (a part left in a source file is copied from there: a source that ended before it fails the
-// write, as "read its source: it changed while it was read").
-// The bytes go to a new file beside it, under a name nobody can foresee, created exclusively; only
-// once every byte is written is it renamed over `name`. A failed write keeps any earlier file of
-// that name and leaves nothing behind. `disk_full` tells a failure for lack of space. `durable`:
-// the file is on the disk before it takes the name, and the name after.
+// Writes the parts one after the other as the whole content of `name` (a part left in a source
+// file is copied from there: a source that ended before it fails the write, as "read its source:
+// it changed while it was read"). The bytes go to a new file nobody else can open while it is
+// written: one with no name where the system has them, else one beside it under a name nobody can
+// foresee, created exclusively and private to the runner. Only once every byte is written does it
+// take `name`, in one step (a rename over an earlier file). A failed write keeps any earlier file
+// of that name and leaves nothing behind. `disk_full` tells a failure for lack of space.
+// `durable`: the file is on the disk before it takes the name, and the name after.
 WriteResult write_whole_file(const platform::Folder& folder, std::span<const Part> parts,
-                             const std::string& name, const platform::Existing& existing,
-                             bool durable = false);
+                             const std::string& name, bool durable = false);
 
 }  // namespace texport

@@ -85,7 +85,6 @@ Written FolderSink::write(const Place& place, Record* record, const Picture& pic
     report(record, shown_name, Problem::cannot, "write it: it would replace a header template");
     return Written::failed;
   }
-  const platform::Existing existing = platform::look_before_replacing(*place.output, name);
   Bytes storage;
   ImageHeader header;
   std::vector<Part> parts;
@@ -121,7 +120,7 @@ Written FolderSink::write(const Place& place, Record* record, const Picture& pic
                  std::to_string(picture.height));
     parts = native_parts(picture, header.bytes, storage);
   }
-  const WriteResult result = write_whole_file(*place.output, parts, name, existing);
+  const WriteResult result = write_whole_file(*place.output, parts, name);
   if (result.written != Written::yes) {
     report(record, shown_name, Problem::cannot, result.failure);
     return result.written;

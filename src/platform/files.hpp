@@ -93,6 +93,19 @@ Existing look_before_replacing(const Folder& folder, const std::string& name);
 // finish_new_file or remove_new_file.
 std::error_code create_new_file(const Folder& folder, const std::string& name, File& file);
 
+// Creates a file with no name in the folder, where the system and the folder's file system have
+// them (Linux): nobody can open it while it is written, and name_new_file then gives it its name
+// in one step. Fails elsewhere, and once the system has refused to name one.
+std::error_code create_unnamed_file(const Folder& folder, File& file);
+
+// Gives a file from create_unnamed_file the mode a new file gets (as finish_new_file) and then
+// the name `name`, which nothing may hold: file_exists when something does (a link there is not
+// followed). `durable` as for finish_new_file. operation_not_supported where the system names no
+// such file (Linux before 6.10, for a runner without CAP_DAC_READ_SEARCH): create_unnamed_file
+// fails from then on.
+std::error_code name_new_file(const File& file, const Folder& folder, const std::string& name,
+                              bool durable = false);
+
 // Writes the parts one after the other, as one gather write where the system has it.
 std::error_code write_parts(const File& file, std::span<const std::span<const std::uint8_t>> parts);
 

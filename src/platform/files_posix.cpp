@@ -68,6 +68,41 @@ void unregister_file(int folder, const std::string& name) {
     }
 }
 
+mode_t final_mode(const Existing& replaced) {
+  return replaced.keeps_mode ? replaced.mode : (0666 & ~process_umask);
+}
+
+std::error_code sync_folder(const Folder& folder) {
+  std::error_code error;
+  const int entry = ::openat(at(folder), ".", kFolderFlags);
+  if (entry < 0 || ::fsync(entry) != 0)
+    error = last_error();
+  if (entry >= 0)
+    ::close(entry);
+  return error;
+}
+
+#if defined(O_TMPFILE) && defined(AT_EMPTY_PATH)
+// Set once the system refused to name an unnamed file: from then on every file is created under a
+// temporary name.
+std::atomic<bool> unnamed_files_refused{false};
+#endif
+
+// Gives an unnamed file, whole and with its final mode, a name.
+std::error_code link_unnamed([[maybe_unused]] const File& file,
+                             [[maybe_unused]] const Folder& folder,
+                             [[maybe_unused]] const std::string& name) {
+#if defined(O_TMPFILE) && defined(AT_EMPTY_PATH)
+  if (::linkat(file.get(), "", at(folder), name.c_str(), AT_EMPTY_PATH) == 0)
+    return {};
+  // What Linux before 6.10 says to a runner without the capability to name a file by descriptor.
+  if (errno != ENOENT)
+    return last_error();
+  unnamed_files_refused.store(true, std::memory_order_relaxed);
+#endif
+  return std::make_error_code(std::errc::operation_not_supported);
+}
+
 }  // namespace
 
 File& File::operator=(File&& other) noexcept {
@@ -170,6 +205,26 @@ std::error_code create_new_file(const Folder& folder, const std::string& name, F
   return {};
 }
 
+std::error_code create_unnamed_file([[maybe_unused]] const Folder& folder,
+                                    [[maybe_unused]] File& file) {
+#if defined(O_TMPFILE) && defined(AT_EMPTY_PATH)
+  if (!unnamed_files_refused.load(std::memory_order_relaxed)) {
+    file = File(::openat(at(folder), ".", O_WRONLY | O_TMPFILE | O_CLOEXEC, 0600));
+    return file.get() < 0 ? last_error() : std::error_code{};
+  }
+#endif
+  return std::make_error_code(std::errc::operation_not_supported);
+}
+
+std::error_code name_new_file(const File& file, const Folder& folder, const std::string& name,
+                              bool durable) {
+  if (::fchmod(file.get(), final_mode({})) != 0 || (durable && ::fsync(file.get()) != 0))
+    return last_error();
+  if (const std::error_code error = link_unnamed(file, folder, name))
+    return error;
+  return durable ? sync_folder(folder) : std::error_code{};
+}
+
 std::error_code write_parts(const File& file,
                             std::span<const std::span<const std::uint8_t>> parts) {
   std::vector<iovec> pending;
@@ -226,9 +281,8 @@ std::error_code copy_from_file(const File& to, const File& from, std::uint64_t o
 
 std::error_code finish_new_file(File file, const Folder& folder, const std::string& temporary,
                                 const std::string& name, const Existing& replaced, bool durable) {
-  const mode_t mode = replaced.keeps_mode ? replaced.mode : (0666 & ~process_umask);
   std::error_code error;
-  if (::fchmod(file.get(), mode) != 0 || (durable && ::fsync(file.get()) != 0) ||
+  if (::fchmod(file.get(), final_mode(replaced)) != 0 || (durable && ::fsync(file.get()) != 0) ||
       ::close(file.release()) != 0 ||
       ::renameat(at(folder), temporary.c_str(), at(folder), name.c_str()) != 0)
     error = last_error();
@@ -237,14 +291,7 @@ std::error_code finish_new_file(File file, const Folder& folder, const std::stri
     return error;
   }
   unregister_file(at(folder), temporary);
-  if (durable) {
-    const int entry = ::openat(at(folder), ".", kFolderFlags);
-    if (entry < 0 || ::fsync(entry) != 0)
-      error = last_error();
-    if (entry >= 0)
-      ::close(entry);
-  }
-  return error;
+  return durable ? sync_folder(folder) : std::error_code{};
 }
 
 std::error_code link_new_name(const Folder& folder, const std::string& name,

@@ -146,6 +146,15 @@ std::error_code create_new_file(const Folder& folder, const std::string& name, F
   return {};
 }
 
+// Windows has no file without a name: every file is created under a temporary one.
+std::error_code create_unnamed_file(const Folder&, File&) {
+  return std::make_error_code(std::errc::operation_not_supported);
+}
+
+std::error_code name_new_file(const File&, const Folder&, const std::string&, bool) {
+  return std::make_error_code(std::errc::operation_not_supported);
+}
+
 std::error_code write_parts(const File& file,
                             std::span<const std::span<const std::uint8_t>> parts) {
   for (std::span<const std::uint8_t> part : parts)

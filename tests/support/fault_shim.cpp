@@ -7,6 +7,10 @@
 //   TEXPORT_FAULT_SHRINK=NAME         NAME reads as ended before the length the tool was told:
 //   TEXPORT_FAULT_SHRINK_AT=N         at byte N (default 0)
 //   TEXPORT_FAULT_NO_COPY=1           copy_file_range fails as between two file systems
+//   TEXPORT_FAULT_NO_UNNAMED=1        files with no name (O_TMPFILE) cannot be made, as on a
+//                                     file system without them
+//   TEXPORT_FAULT_NO_NAMING=1         a file is given a name by its descriptor alone only by a
+//                                     runner with the capability, as on Linux before 6.10
 //   TEXPORT_FAULT_DISK_BYTES=N        the disk is full once N bytes went into created files
 //   TEXPORT_FAULT_FREE_BYTES=N        the file system says N bytes are free
 //   TEXPORT_FAULT_INTERRUPT=SIGNAL    the signal of that number arrives while the first created
@@ -59,16 +63,23 @@ int opened(int folder, const char* path, int flags, mode_t mode) {
     unlink(path);
     rename(getenv("TEXPORT_FAULT_REPLACE_WITH"), path);
   }
+  const bool unnamed = (flags & O_TMPFILE) == O_TMPFILE;
+  if (unnamed && getenv("TEXPORT_FAULT_NO_UNNAMED") != nullptr) {
+    errno = EOPNOTSUPP;
+    return -1;
+  }
   const int file = next<int (*)(int, const char*, int, ...)>("openat")(folder, path, flags, mode);
   if (file >= 0 && file < 4096)
-    created[file] = (flags & O_CREAT) != 0;
+    created[file] = (flags & O_CREAT) != 0 || unnamed;
   if (names(path, "TEXPORT_FAULT_SHRINK"))
     shrunk = file;
   return file;
 }
 
 mode_t mode_argument(int flags, va_list args) {
-  return (flags & O_CREAT) != 0 ? static_cast<mode_t>(va_arg(args, int)) : 0;
+  return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE
+             ? static_cast<mode_t>(va_arg(args, int))
+             : 0;
 }
 
 }  // namespace
@@ -159,15 +170,28 @@ ssize_t copy_file_range(int from, off_t* from_offset, int to, off_t* to_offset, 
       from, from_offset, to, to_offset, count, flags);
 }
 
-int renameat(int from_folder, const char* from, int to_folder, const char* to) {
+// An image takes its name by a rename, or by a link where it was written with no name.
+int took_name(int result) {
   static bool changed = false;
-  const int result = next<int (*)(int, const char*, int, const char*)>("renameat")(
-      from_folder, from, to_folder, to);
   if (const char* name = getenv("TEXPORT_FAULT_CHANGE"); !changed && name != nullptr) {
     changed = true;
     rename(getenv("TEXPORT_FAULT_REPLACE_WITH"), name);
   }
   return result;
+}
+
+int renameat(int from_folder, const char* from, int to_folder, const char* to) {
+  return took_name(next<int (*)(int, const char*, int, const char*)>("renameat")(from_folder, from,
+                                                                                 to_folder, to));
+}
+
+int linkat(int from_folder, const char* from, int to_folder, const char* to, int flags) {
+  if ((flags & AT_EMPTY_PATH) != 0 && getenv("TEXPORT_FAULT_NO_NAMING") != nullptr) {
+    errno = ENOENT;
+    return -1;
+  }
+  return took_name(next<int (*)(int, const char*, int, const char*, int)>("linkat")(
+      from_folder, from, to_folder, to, flags));
 }
 
 int fstatvfs(int file, struct statvfs* info) {
