@@ -88,21 +88,6 @@ std::error_code sync_folder(const Folder& folder) {
 std::atomic<bool> unnamed_files_refused{false};
 #endif
 
-// Gives an unnamed file, whole and with its final mode, a name.
-std::error_code link_unnamed([[maybe_unused]] const File& file,
-                             [[maybe_unused]] const Folder& folder,
-                             [[maybe_unused]] const std::string& name) {
-#if defined(O_TMPFILE) && defined(AT_EMPTY_PATH)
-  if (::linkat(file.get(), "", at(folder), name.c_str(), AT_EMPTY_PATH) == 0)
-    return {};
-  // What Linux before 6.10 says to a runner without the capability to name a file by descriptor.
-  if (errno != ENOENT)
-    return last_error();
-  unnamed_files_refused.store(true, std::memory_order_relaxed);
-#endif
-  return std::make_error_code(std::errc::operation_not_supported);
-}
-
 }  // namespace
 
 File& File::operator=(File&& other) noexcept {
@@ -216,13 +201,20 @@ std::error_code create_unnamed_file([[maybe_unused]] const Folder& folder,
   return std::make_error_code(std::errc::operation_not_supported);
 }
 
-std::error_code name_new_file(const File& file, const Folder& folder, const std::string& name,
-                              bool durable) {
+std::error_code name_new_file(const File& file, [[maybe_unused]] const Folder& folder,
+                              [[maybe_unused]] const std::string& name, bool durable) {
+  // Whole and with its final mode before it shows under a name.
   if (::fchmod(file.get(), final_mode({})) != 0 || (durable && ::fsync(file.get()) != 0))
     return last_error();
-  if (const std::error_code error = link_unnamed(file, folder, name))
-    return error;
-  return durable ? sync_folder(folder) : std::error_code{};
+#if defined(O_TMPFILE) && defined(AT_EMPTY_PATH)
+  if (::linkat(file.get(), "", at(folder), name.c_str(), AT_EMPTY_PATH) == 0)
+    return durable ? sync_folder(folder) : std::error_code{};
+  // What Linux before 6.10 says to a runner without the capability to name a file by descriptor.
+  if (errno != ENOENT)
+    return last_error();
+  unnamed_files_refused.store(true, std::memory_order_relaxed);
+#endif
+  return std::make_error_code(std::errc::operation_not_supported);
 }
 
 std::error_code write_parts(const File& file,
