@@ -91,6 +91,7 @@ TEST(Texkit, TreeIsMirroredIntoTheOutputFolder) {
   const Bytes frame = samples::sfd_container({{2, 2, {1, 2, 3, 4}}});
   write_file(game / "top.sfd", frame);
   write_file(game / "墙" / "mur_é.tex", samples::tex_plain(1, 1, Bytes{9}));
+  write_file(game / "墙" / "b" / "glass.m32", samples::m32_file(2, 1, 1, Bytes{4, 5, 6, 0}));
   write_file(game / "墙" / "b" / "stone.m32", samples::m32_file(2, 1, 1, Bytes{1, 2, 3, 255}));
   write_file(game / "墙" / "b" / "c" / "tile.m8",
              samples::m8_file(4, 1, samples::sample_pixels(768, 3), Bytes{1, 2, 3, 4}));
@@ -104,6 +105,7 @@ TEST(Texkit, TreeIsMirroredIntoTheOutputFolder) {
       (std::map<std::string, Bytes>{
           {"top.sfd1.tif", builtin_tif(2, 2, {1, 2, 3, 4})},
           {"墙/mur_é.TIF", builtin_tif(1, 1, {9})},
+          {"墙/b/glass.m32.tga", builtin_tga(1, 1, {4, 5, 6, 0})},
           {"墙/b/stone.m32.tga", builtin_tga(1, 1, {1, 2, 3, 255})},
           {"墙/b/c/tile.m8.bmp", builtin_bmp(4, 1, samples::sample_pixels(768, 3), {1, 2, 3, 4})},
       }));
@@ -115,8 +117,10 @@ TEST(Texkit, TreeIsMirroredIntoTheOutputFolder) {
   const std::string at = game.string() + separator;
   EXPECT_EQ(told.out, at + "top.sfd: sfd, plain, 1 frame of 2 x 2\n" + at + "墙" + separator +
                           "mur_é.tex: tex, plain, 1 x 1\n" + at + "墙" + separator + "b" +
-                          separator + "stone.m32: m32, layout 2, 1 x 1, alpha 255 throughout\n" +
-                          at + "墙" + separator + "b" + separator + "c" + separator +
+                          separator + "glass.m32: m32, layout 2, 1 x 1, alpha 0 throughout\n" + at +
+                          "墙" + separator + "b" + separator +
+                          "stone.m32: m32, layout 2, 1 x 1, alpha 255 throughout\n" + at + "墙" +
+                          separator + "b" + separator + "c" + separator +
                           "tile.m8: m8, plain, 4 x 1, a palette of 84 colours\n");
 }
 

@@ -155,6 +155,8 @@ TEST(Names, AreShownWithEveryControlAndInvalidByteEscaped) {
   const std::pair<std::string, std::string> names[] = {
       {"墙.sfd", "墙.sfd"},
       {"smile\xf0\x9f\x98\x80", "smile\xf0\x9f\x98\x80"},  // U+1F600, four bytes from F0
+      {"\xed\x95\x9c", "\xed\x95\x9c"},                    // U+D55C, from ED below the surrogates
+      {"last\xf4\x8f\xbf\xbf", "last\xf4\x8f\xbf\xbf"},    // U+10FFFF
       {"a\nb", "a\\x0ab"},
       {"\x1b[31m", "\\x1b[31m"},
       {"del\x7f", "del\\x7f"},
@@ -162,6 +164,8 @@ TEST(Names, AreShownWithEveryControlAndInvalidByteEscaped) {
       {"nbsp\xc2\xa0", "nbsp\xc2\xa0"},  // U+00A0 is no control
       {"lone\x9b", "lone\\x9b"},
       {"overlong\xc0\xaf", "overlong\\xc0\\xaf"},
+      {"overlong\xe0\x80\xaf", "overlong\\xe0\\x80\\xaf"},
+      {"overlong\xf0\x80\x80\xaf", "overlong\\xf0\\x80\\x80\\xaf"},
       {"surrogate\xed\xa0\x80", "surrogate\\xed\\xa0\\x80"},
       {"past\xf4\x90\x80\x80", "past\\xf4\\x90\\x80\\x80"},
       {"cut\xe5\xa2", "cut\\xe5\\xa2"},

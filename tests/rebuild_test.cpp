@@ -152,6 +152,8 @@ const Bytes kShared = Bytes{3, 0, 0, 0, 16, 0, 0, 0, 16, 0, 0, 0, 26, 0, 0, 0} +
 const Bytes kOverlapping = Bytes{2, 0, 0, 0, 12, 0, 0, 0, 24, 0, 0, 0} +
                            Bytes{4, 0, 2, 0, 0xA1, 0xA2, 0xA3, 0xA4, 9, 9, 9, 9, 1, 0, 1, 0} +
                            Bytes{0xB1, 0xB2, 0xB3, 0xB4, 7};
+// Frame 1's header starts in the table: its width is the 4 of its own entry, its height 0.
+const Bytes kInTable{1, 0, 0, 0, 4, 0, 0, 0, 0xA1, 0xA2, 0xA3, 0xA4};
 const Bytes kOverlappingDamaged = file_of({{0, {3}}}, kOverlapping);  // frame 3 out of range
 const Image kOverlapped{1, 4, 2, {9, 9, 9, 9, 2, 0, 1, 0}};
 
@@ -187,6 +189,9 @@ const Row kSfdRows[] = {
      rebuilds({kOverlapped}, Bytes{2, 0, 0, 0, 12, 0, 0, 0, 28, 0, 0, 0} +
                                  Bytes{4, 0, 2, 0, 0xA1, 0xA2, 0xA3, 0xA4, 9, 9, 9, 9, 2, 0, 1, 0} +
                                  Bytes{1, 0, 1, 0, 0xB1, 0xB2, 0xB3, 0xB4, 7})},
+    {"a frame inside the frame table: laid out behind it", kInTable,
+     rebuilds({{1, 1, 1, {9}}},
+              Bytes{1, 0, 0, 0, 8, 0, 0, 0, 1, 0, 1, 0, 0xA1, 0xA2, 0xA3, 0xA4, 9})},
     {"shared frames with different images refused", kShared,
      refuses({{1, 2, 1, {5, 9}}},
              "frames 1 and 2 share their bytes in the original and their images differ")},
