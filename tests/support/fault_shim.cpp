@@ -11,6 +11,8 @@
 //                                     file system without them
 //   TEXPORT_FAULT_NO_NAMING=1         a file is given a name by its descriptor alone only by a
 //                                     runner with the capability, as on Linux before 6.10
+//   TEXPORT_FAULT_NO_TEMPORARIES=1    no file can be created under a name: only files with no
+//                                     name can be written
 //   TEXPORT_FAULT_DISK_BYTES=N        the disk is full once N bytes went into created files
 //   TEXPORT_FAULT_FREE_BYTES=N        the file system says N bytes are free
 //   TEXPORT_FAULT_INTERRUPT=SIGNAL    the signal of that number arrives while the first created
@@ -66,6 +68,10 @@ int opened(int folder, const char* path, int flags, mode_t mode) {
   const bool unnamed = (flags & O_TMPFILE) == O_TMPFILE;
   if (unnamed && getenv("TEXPORT_FAULT_NO_UNNAMED") != nullptr) {
     errno = EOPNOTSUPP;
+    return -1;
+  }
+  if ((flags & O_CREAT) != 0 && getenv("TEXPORT_FAULT_NO_TEMPORARIES") != nullptr) {
+    errno = EACCES;
     return -1;
   }
   const int file = next<int (*)(int, const char*, int, ...)>("openat")(folder, path, flags, mode);
@@ -190,8 +196,10 @@ int linkat(int from_folder, const char* from, int to_folder, const char* to, int
     errno = ENOENT;
     return -1;
   }
-  return took_name(next<int (*)(int, const char*, int, const char*, int)>("linkat")(
-      from_folder, from, to_folder, to, flags));
+  const int result = next<int (*)(int, const char*, int, const char*, int)>("linkat")(
+      from_folder, from, to_folder, to, flags);
+  // A link by descriptor names an image; any other is a second name of an existing file.
+  return (flags & AT_EMPTY_PATH) != 0 ? took_name(result) : result;
 }
 
 int fstatvfs(int file, struct statvfs* info) {
